@@ -1,0 +1,5 @@
+namespace routersim {
+int placeholder() {
+    return 0;
+}
+} // namespace routersim
