@@ -1,0 +1,121 @@
+#pragma once
+// The main window's state and decisions: start-up, the command line and settings, the router
+// choice, the layouts, Exit and closing. The widget (TUpgradeForm1) only forwards its events
+// here; the upgrade controller (UpgradeController) runs Upgrade and the StopTimer. GUI thread.
+
+#include "ProcessState.h"
+#include "package/EmbeddedPackage.h"
+#include "package/ExtractionList.h"
+#include "settings/SettingsRecord.h"
+
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <memory>
+
+namespace fw {
+
+class MainView;
+class DeviceSearch;
+class UpgradeController;
+
+// Process exit statuses of a run.
+namespace ExitStatus {
+inline constexpr int Ok = 0;
+inline constexpr int Failed = 1;        // upgrade or read-back failed
+inline constexpr int StartupEnded = 2;  // unreadable package or settings
+inline constexpr int NeedsPerson = 3;   // headless run reached a state only a person could leave
+} // namespace ExitStatus
+
+// UpgradePhase values.
+namespace Phase {
+inline constexpr qint16 TftpRunning = 11, TftpSucceeded = 12, TftpFailed = 13;
+inline constexpr qint16 HttpRunning = 121, HttpAccepted = 122, HttpFailed = 123;
+inline constexpr qint16 FtpRunning = 131, FtpSucceeded = 132, FtpFailed = 133;
+} // namespace Phase
+
+// UpgradeMethod values.
+namespace Method {
+inline constexpr qint16 None = 0, Tftp = 1, Http = 2, Ftp = 3, HttpAfterFtp = 133;
+} // namespace Method
+
+// Key codes ExitKeyDown understands (with Alt held).
+enum class ServiceKey { F1, F2, F3, F5, Other };
+
+class UpgradeForm {
+public:
+    struct Config {
+        QString tempBase;    // empty: from the environment
+        quint16 webPort = 80; // the router's web server (tests use an ephemeral port)
+    };
+
+    UpgradeForm(MainView& view, DeviceSearch& search, Config config = Config{});
+    ~UpgradeForm();
+    UpgradeForm(const UpgradeForm&) = delete;
+    UpgradeForm& operator=(const UpgradeForm&) = delete;
+
+    // --- start-up
+    // `args` are the parameters after the program name; `exePath` the running executable.
+    void FormCreate(const QStringList& args, const QString& exePath);
+    void FormActivate();
+    int ReadSettings();
+    void FormClose();
+
+    // --- main window and device entry
+    void SetLayout(int mode);
+    void FillDeviceList();
+    static QString FirstWord(const QString& text);
+    void IPComBoxChange();
+    void IPComBoxKeyPress(int character); // acts on 13 (Enter) only
+    void IPReFreshClick();
+    void PasswordComBoxChange();
+    void UserIDComBoxChange();
+    void BrowseClick();
+    void ExitClick();
+    bool FormCloseQuery(); // true: the window may close
+    void ExitKeyDown(ServiceKey key, bool altHeld);
+
+    // --- upgrade controller (forwarded)
+    void UpgradeClick();
+    void StopTimerTimer();
+
+    MainView& view() { return view_; }
+    DeviceSearch& search() { return search_; }
+    UpgradeController& controller() { return *controller_; }
+    const Config& config() const { return config_; }
+
+    // --- state (names as the window's fields)
+    SettingsRecord settings;
+    bool PutMode = false, GetMode = false, ParamMode = false, ParamLog = false;
+    QString romId = QStringLiteral("Ulvika");
+    qint16 HaveUpgradeFile = 0;
+    qint16 UpgradeMethod = 0;
+    std::atomic<qint16> UpgradePhase{0};
+    StopCounter stopCounter{0};
+    quint16 StopLimit = 40;
+    bool LogShown = false;
+    qint16 ListDetail = 111;
+    int FullHeight = 0;
+    bool AutoStart = false, Interactive = false, OrderFromSettings = false;
+    bool FactoryRelease = false, SectionCheck = false;
+    QString sectionList;
+    QString UpgradeSection;
+    QString UserId;
+    ExtractionList extractionCopy;
+    std::unique_ptr<EmbeddedPackage> package;
+    bool ExitRequested = false;
+
+    bool releaseToUser() const { return settings.settingFlags() & SettingsRecord::ReleaseToUser; }
+    bool logEnabled() const { return settings.settingFlags() & SettingsRecord::LogEnabled; }
+
+    // How the run ends (see ExitStatus); the front returns it from main().
+    int exitStatus = ExitStatus::Ok;
+
+private:
+    MainView& view_;
+    DeviceSearch& search_;
+    Config config_;
+    std::unique_ptr<UpgradeController> controller_;
+};
+
+} // namespace fw
