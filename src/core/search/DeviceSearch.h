@@ -12,16 +12,17 @@
 
 namespace fw {
 
+// Where probes go; tests override the ports, the program keeps the defaults.
+struct SearchPorts {
+    quint16 query = 9;
+    quint16 bootServer = 67;
+    quint16 bootClient = 68;
+    quint16 tftp = 69;
+};
+
 class DeviceSearch {
 public:
-    // Where probes go; tests override the ports, the program keeps the defaults.
-    struct Ports {
-        quint16 query = 9;
-        quint16 bootServer = 67;
-        quint16 bootClient = 68;
-        quint16 tftp = 69;
-    };
-
+    using Ports = SearchPorts;
     explicit DeviceSearch(Ports ports = Ports{});
     ~DeviceSearch();
 

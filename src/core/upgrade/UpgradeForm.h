@@ -42,13 +42,14 @@ inline constexpr qint16 None = 0, Tftp = 1, Http = 2, Ftp = 3, HttpAfterFtp = 13
 // Key codes ExitKeyDown understands (with Alt held).
 enum class ServiceKey { F1, F2, F3, F5, Other };
 
+struct UpgradeFormConfig {
+    QString tempBase;     // empty: from the environment
+    quint16 webPort = 80; // the router's web server (tests use an ephemeral port)
+};
+
 class UpgradeForm {
 public:
-    struct Config {
-        QString tempBase;    // empty: from the environment
-        quint16 webPort = 80; // the router's web server (tests use an ephemeral port)
-    };
-
+    using Config = UpgradeFormConfig;
     UpgradeForm(MainView& view, DeviceSearch& search, Config config = Config{});
     ~UpgradeForm();
     UpgradeForm(const UpgradeForm&) = delete;
