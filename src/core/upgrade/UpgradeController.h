@@ -3,12 +3,21 @@
 // check, the method loop (TFTP, HTTP, FTP with fall-back), the HTTP worker thread and the
 // StopTimer watchdog. GUI thread; the worker hands every report back to it.
 
+#include "upgrade/TransferServices.h"
+
+#include <QObject>
 #include <QString>
 #include <QtGlobal>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
 
 namespace fw {
 
 class UpgradeForm;
+class THTTPThread;
+class GuiThreadSinks;
 
 class UpgradeController {
 public:
@@ -20,15 +29,66 @@ public:
     void UpgradeClick();
     void StopTimerTimer();
 
+    // A transfer, the HTTP worker, an automatic start or the watchdog is still under way, so the
+    // program must not be ended for being idle.
+    bool busy() const;
+
+    // The FTP, TFTP and read-back engines; null members keep the "not available" stand-ins.
+    void setTransferServices(const TransferServices& services);
+
+    // Replaces the device search's ICMP echo (tests on loopback); empty: the search's echo.
+    std::function<bool(const QString&)> echoOverride;
+
+    // Waits (bounded) until the HTTP worker's thread has ended; true when none is left running.
+    bool waitForWorker(std::chrono::milliseconds bound);
+    bool workerRunning() const;
+
+    // How long the GUI thread waits for the worker when it reports done, and at the end.
+    static constexpr std::chrono::milliseconds WorkerDoneJoin{5000};
+    static constexpr std::chrono::milliseconds WorkerShutdownJoin{10000};
+    static constexpr int UserIdMaxLength = 19;
+
     // Process-wide router values of the current upgrade (written before the worker starts).
     QString RouterIP;
     QString RouterRomId;
     qint32 RouterType = 0;
     qint32 LoginPort = 0;
     bool BasicAuthNeeded = false;
+    // The TFTP engine's file-open flag (the controller never reads it).
+    qint32 TftpFileOpen = 0;
+
+    // The watchdog's next count: skips the stop-counter signal codes, so a long limit can never
+    // land on a pause code and freeze.
+    static std::uint16_t nextCount(std::uint16_t c);
 
 private:
+    enum class Step { LeaveLoop, End, Again };
+
+    void methodLoop();
+    Step tftpBranch();
+    Step httpBranch();
+    Step ftpBranch();
+    Step httpLogin(); // CheckLogin and BasicAuthLogin with their reactions
+    bool noFileChosen() const;
+    Step refuseNoFile();
+    void startWorker();
+    void httpDone();
+    void tftpFinished();
+    void tftpRejected();
+    void watchdogExpired();
+    bool echo(const QString& address);
+    bool sectionsDiffer() const;
+    void failed();
+    void succeeded();
+
     UpgradeForm& form_;
+    QObject gui_; // context for calls queued from the worker to the GUI thread
+    std::unique_ptr<GuiThreadSinks> workerSinks_;
+    std::unique_ptr<THTTPThread> worker_;
+    UnavailableFtpUpgrade noFtp_;
+    UnavailableTftpUpgrade noTftp_;
+    UnavailableRomReadBack noReadBack_;
+    TransferServices services_;
 };
 
 } // namespace fw
