@@ -6,11 +6,22 @@
 
 #include <QString>
 #include <QStringList>
+#include <algorithm>
 #include <optional>
 
 namespace fw {
 
 enum class Group { Search, Password, UpgradeFile, Tool, Progress, SystemLog };
+
+// The order in which the sorted IPComBox shows its lines: without regard to case, ties in
+// case-sensitive order, equal lines kept.
+inline QStringList sortedIpItems(QStringList lines) {
+    std::stable_sort(lines.begin(), lines.end(), [](const QString& a, const QString& b) {
+        const int c = a.compare(b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a.compare(b, Qt::CaseSensitive) < 0;
+    });
+    return lines;
+}
 
 class MainView {
 public:

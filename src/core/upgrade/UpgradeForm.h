@@ -7,24 +7,26 @@
 #include "package/EmbeddedPackage.h"
 #include "package/ExtractionList.h"
 #include "settings/SettingsRecord.h"
+#include "upgrade/MainView.h"
 
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace fw {
 
-class MainView;
 class DeviceSearch;
 class UpgradeController;
 
 // Process exit statuses of a run.
 namespace ExitStatus {
 inline constexpr int Ok = 0;
-inline constexpr int Failed = 1;        // upgrade or read-back failed
-inline constexpr int StartupEnded = 2;  // unreadable package or settings
-inline constexpr int NeedsPerson = 3;   // headless run reached a state only a person could leave
+inline constexpr int Failed = 1;       // upgrade or read-back failed
+inline constexpr int StartupEnded = 2; // unreadable package or settings
+inline constexpr int NeedsPerson = 3;  // headless run reached a state only a person could leave
 } // namespace ExitStatus
 
 // UpgradePhase values.
@@ -45,6 +47,9 @@ enum class ServiceKey { F1, F2, F3, F5, Other };
 struct UpgradeFormConfig {
     QString tempBase;     // empty: from the environment
     quint16 webPort = 80; // the router's web server (tests use an ephemeral port)
+    // Probes one address and adds what answers to the device list. Empty: the device search's
+    // own SearchDevices. Tests replace it so that no probe leaves the machine.
+    std::function<void(const QString& address)> probe;
 };
 
 class UpgradeForm {
@@ -112,11 +117,36 @@ public:
     // How the run ends (see ExitStatus); the front returns it from main().
     int exitStatus = ExitStatus::Ok;
 
+    // A transfer is marked running (phase 11, 121 or 131).
+    bool transferRunning() const;
+    // Nothing will happen without a person: no StopTimer and no transfer running.
+    bool idle() const;
+    // The exit status of a headless run that ends because it became idle: what was already
+    // decided, else by the last transfer (succeeded 0, failed 1), else 3.
+    int idleExitStatus() const;
+    // Where SetLayout last put the groups (client pixels).
+    int groupTop(Group g) const { return groupTop_[size_t(g)]; }
+
+    // The most files Browse accepts (the extraction list copy's capacity).
+    static constexpr int MaxBrowsedFiles = ExtractionList::Capacity;
+
 private:
+    void log(const QString& line);
+    void endProgram();
+    void readCommandLine(const QStringList& args);
+    void parameterError();
+    void useSingleFile(const QString& path);
+    void probe(const QString& address);
+    void setGroup(Group g, int top, bool visible);
+    void stackLayout(bool password, bool file);
+    void markFailedExit();
+
     MainView& view_;
     DeviceSearch& search_;
     Config config_;
     std::unique_ptr<UpgradeController> controller_;
+    // Design positions until the first SetLayout.
+    std::array<int, 6> groupTop_{0, 56, 89, 144, 180, 204};
 };
 
 } // namespace fw
