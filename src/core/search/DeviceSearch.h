@@ -2,13 +2,18 @@
 // The device search engine: UDP probes and ICMP echo, classification, the device list and its
 // list lines. No widgets: the search window (TRefreshForm) drives it. GUI thread.
 
+#include "net/IcmpEcho.h"
+#include "net/UdpEndpoint.h"
 #include "search/DeviceList.h"
 #include "ui/Sinks.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 #include <array>
+#include <chrono>
+#include <functional>
 
 namespace fw {
 
@@ -20,9 +25,37 @@ struct SearchPorts {
     quint16 tftp = 69;
 };
 
+// Probe kinds, numbered as the search numbers them.
+namespace ProbeKind {
+inline constexpr int Query = 1;
+inline constexpr int Tftp = 2;
+inline constexpr int DefaultAddress = 3;
+inline constexpr int BootPort = 4;
+inline constexpr int AddressOnly = 5;
+} // namespace ProbeKind
+
+// Search flag bits (the settings record's flag byte).
+namespace SearchFlag {
+inline constexpr quint8 Query = 0x01;
+inline constexpr quint8 BootPort = 0x02;
+inline constexpr quint8 DefaultAddressA = 0x04; // with DefaultAddressB
+inline constexpr quint8 Tftp = 0x08;
+inline constexpr quint8 DefaultAddressB = 0x80;
+inline constexpr quint8 Unchanged = 0xFF; // SetSearchSettings keeps the flags
+} // namespace SearchFlag
+
 class DeviceSearch {
 public:
     using Ports = SearchPorts;
+    using EchoFunction = std::function<bool(const QString& address)>;
+
+    static constexpr int ListPlain = 111;
+    static constexpr int ListDetailed = 222;
+    // Each probe listens this long before reading its replies.
+    static constexpr std::chrono::milliseconds ProbeWait{200};
+    // Datagrams read per probe at most, so a flood cannot hold the search.
+    static constexpr int MaxDatagramsPerProbe = 1024;
+
     explicit DeviceSearch(Ports ports = Ports{});
     ~DeviceSearch();
 
@@ -56,7 +89,31 @@ public:
     QString romId() const { return romId_; }
     QString defaultAddress(int n) const { return defaults_[size_t(n - 1)]; }
 
+    // --- the pieces of a search, public for tests that feed datagrams by hand
+    // One probe; false when the socket layer failed (the failure has been shown in a box and
+    // the search is abandoned).
+    bool Probe(int kind, const QString& address, quint16 port);
+    // The request a probe kind sends (empty for the address-only step).
+    QByteArray request(int kind) const;
+    static int receiveSize(int kind);
+    static bool acceptsReply(int kind, const QByteArray& datagram);
+    // One datagram received by a probe: progress, acceptance test, classification, record.
+    void handleReply(int kind, const QByteArray& datagram, const QString& sender);
+    // The zero-terminated text at `offset`; it ends at the datagram's end when no zero follows.
+    static QString textAt(const QByteArray& datagram, int offset);
+    // The device type text appended to the address in list mode 111 or 222.
+    static QString typeText(qint32 type, int listMode);
+
+    // Replaces the ICMP echo (tests); an empty function restores it.
+    void setEchoFunction(EchoFunction echo) { echoFunction_ = std::move(echo); }
+    IcmpEcho& ping1() { return ping1_; }
+    // The last SearchDevices / broadcastSearch stopped at a socket-layer failure.
+    bool lastSearchAbandoned() const { return abandoned_; }
+    QString lastSocketError() const { return socketError_; }
+
 private:
+    void socketFailure(const QString& text);
+
     Ports ports_;
     DeviceList devices_;
     ProgressSink* progress_ = nullptr;
@@ -66,6 +123,12 @@ private:
                                      QStringLiteral("192.168.2.1"), QStringLiteral("192.168.0.1"),
                                      QStringLiteral("192.168.1.254")};
     quint8 flags_ = 0x9F;
+    UdpEndpoint udpSocket1_;
+    IcmpEcho ping1_;
+    bool echoOpenTried_ = false;
+    EchoFunction echoFunction_;
+    bool abandoned_ = false;
+    QString socketError_;
 };
 
 } // namespace fw

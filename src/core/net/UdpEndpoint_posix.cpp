@@ -1,0 +1,148 @@
+#include "net/UdpEndpoint.h"
+
+#include "net/SocketErrors.h"
+
+#include <QSocketNotifier>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace fw {
+
+namespace {
+
+// Windows Sockets' "host not found" for a name the resolver does not know.
+constexpr int HostNotFound = 11001;
+
+bool resolve(const QString& text, in_addr* out) {
+    const QByteArray name = text.toLatin1();
+    if (inet_pton(AF_INET, name.constData(), out) == 1)
+        return true;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (name.isEmpty() || getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found)
+        return false;
+    *out = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+    return true;
+}
+
+} // namespace
+
+UdpEndpoint::UdpEndpoint(QObject* parent) : QObject(parent) {}
+
+UdpEndpoint::~UdpEndpoint() {
+    closeSocket();
+}
+
+bool UdpEndpoint::fail(const char* call, int platformError) {
+    lastErrorCode_ = wsaErrorFromErrno(platformError);
+    lastError_ = QStringLiteral("winsock.%1 failed, error #%2")
+                     .arg(QString::fromLatin1(call))
+                     .arg(lastErrorCode_);
+    return false;
+}
+
+bool UdpEndpoint::open() {
+    closeSocket();
+    lastError_.clear();
+    lastErrorCode_ = 0;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_UDP);
+    if (fd < 0)
+        return fail("socket", errno);
+    const int on = 1;
+    if (localPort_ != 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+        const int e = errno;
+        ::close(fd);
+        return fail("setsockopt", e);
+    }
+    if (remoteAddress_ == BroadcastAddress &&
+        ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+        const int e = errno;
+        ::close(fd);
+        return fail("setsockopt", e);
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(localPort_);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        const int e = errno;
+        ::close(fd);
+        return fail("bind", e);
+    }
+    socklen_t len = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) == 0)
+        boundPort_ = ntohs(local.sin_port);
+    fd_ = fd;
+    if (notify_) {
+        notifier_ = new QSocketNotifier(qintptr(fd_), QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, &UdpEndpoint::readyRead);
+    }
+    return true;
+}
+
+bool UdpEndpoint::send(const QByteArray& datagram) {
+    if (fd_ < 0)
+        return fail("sendto", ENOTSOCK);
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(remotePort_);
+    if (!resolve(remoteAddress_, &remote.sin_addr)) {
+        lastErrorCode_ = HostNotFound;
+        lastError_ = QStringLiteral("winsock.gethostbyname failed, error #%1").arg(HostNotFound);
+        return false;
+    }
+    const ssize_t n = ::sendto(fd_, datagram.constData(), size_t(datagram.size()), 0,
+                               reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+    if (n < 0)
+        return fail("sendto", errno);
+    return true;
+}
+
+int UdpEndpoint::receiveFrom(char* buffer, int capacity, QString* fromAddress, quint16* fromPort) {
+    if (fd_ < 0 || !buffer || capacity < 1)
+        return -1;
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    // MSG_TRUNC gives the datagram's full length, so an oversized one is recognised.
+    const ssize_t n = ::recvfrom(fd_, buffer, size_t(capacity), MSG_DONTWAIT | MSG_TRUNC,
+                                 reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 0)
+        return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+    if (n > capacity)
+        return -1;
+    if (fromAddress) {
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+        *fromAddress = QString::fromLatin1(text);
+    }
+    if (fromPort)
+        *fromPort = ntohs(from.sin_port);
+    return int(n);
+}
+
+void UdpEndpoint::closeSocket() {
+    delete notifier_;
+    notifier_ = nullptr;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    boundPort_ = 0;
+}
+
+void UdpEndpoint::close() {
+    closeSocket();
+    remoteAddress_.clear();
+    remotePort_ = 0;
+    localPort_ = 0;
+}
+
+} // namespace fw

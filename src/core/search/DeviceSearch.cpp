@@ -1,0 +1,308 @@
+#include "search/DeviceSearch.h"
+
+#include "search/WaitMs.h"
+
+namespace fw {
+
+namespace {
+
+const QString Broadcast = UdpEndpoint::BroadcastAddress;
+const QString BoxCaption = QStringLiteral("fwupgrade");
+const QString EchoRefused =
+    QStringLiteral("ICMP echo not permitted: every address counts as not answering");
+
+constexpr int QueryReplySize = 68;
+constexpr int BootReplySize = 548;
+constexpr int TftpReplySize = 516;
+constexpr int DefaultReplySize = 64;
+
+constexpr int QueryDetailOffset = 12;
+constexpr int QueryRomIdOffset = 44;
+constexpr int BootRomIdOffset = 108;
+constexpr int BootDetailOffset = 140;
+constexpr int BootRequestSize = 548;
+constexpr int BootRomIdMax = 15; // bytes 108 ... 122, byte 123 stays zero
+constexpr int TftpTextOffset = 4;
+const QByteArray LoaderTag("$Kestro");
+
+constexpr int ProgressStep = 2;
+constexpr int ProgressDone = 100;
+
+} // namespace
+
+DeviceSearch::DeviceSearch(Ports ports) : ports_(ports) {}
+
+DeviceSearch::~DeviceSearch() = default;
+
+void DeviceSearch::SetSearchSettings(quint8 flags, const QString& romId, const QString& ip1,
+                                     const QString& ip2, const QString& ip3, const QString& ip4) {
+    const QString keep = QStringLiteral("default");
+    const std::array<const QString*, 4> given{&ip1, &ip2, &ip3, &ip4};
+    for (size_t i = 0; i < given.size(); ++i) {
+        if (*given[i] != keep)
+            defaults_[i] = *given[i];
+    }
+    if (flags != SearchFlag::Unchanged)
+        flags_ = flags;
+    romId_ = romId;
+}
+
+void DeviceSearch::ClearDevices() {
+    devices_.clear();
+}
+
+void DeviceSearch::broadcastSearch() {
+    ClearDevices();
+    SearchDevices(Broadcast);
+}
+
+void DeviceSearch::SearchDevices(const QString& address) {
+    abandoned_ = false;
+    socketError_.clear();
+    if ((flags_ & SearchFlag::Query) && !Probe(ProbeKind::Query, address, ports_.query))
+        return;
+    if ((flags_ & SearchFlag::BootPort) && !Probe(ProbeKind::BootPort, address, ports_.bootServer))
+        return;
+    if ((flags_ & SearchFlag::Tftp) && !Probe(ProbeKind::Tftp, address, ports_.tftp))
+        return;
+    if ((flags_ & SearchFlag::DefaultAddressA) && (flags_ & SearchFlag::DefaultAddressB)) {
+        for (const QString& target : defaults_) {
+            if (!target.isEmpty() && !Probe(ProbeKind::DefaultAddress, target, ports_.query))
+                return;
+        }
+    }
+    Probe(ProbeKind::AddressOnly, address, 0);
+}
+
+bool DeviceSearch::Probe(int kind, const QString& address, quint16 port) {
+    if (address != Broadcast && IsListed(address))
+        return true;
+    const bool usesSocket = kind >= ProbeKind::Query && kind <= ProbeKind::BootPort;
+    if (usesSocket) {
+        if (kind == ProbeKind::BootPort)
+            udpSocket1_.setLocalPort(ports_.bootClient);
+        udpSocket1_.setRemoteAddress(address);
+        udpSocket1_.setRemotePort(port);
+        if (!udpSocket1_.open() || !udpSocket1_.send(request(kind))) {
+            const QString text = udpSocket1_.lastError();
+            udpSocket1_.close();
+            socketFailure(text);
+            return false;
+        }
+    }
+    WaitMs(ProbeWait.count(), false);
+    if (usesSocket) {
+        QByteArray buffer(receiveSize(kind), '\0');
+        QString sender;
+        for (int i = 0; i < MaxDatagramsPerProbe; ++i) {
+            const int n =
+                udpSocket1_.receiveFrom(buffer.data(), int(buffer.size()), &sender, nullptr);
+            if (n < 1)
+                break;
+            handleReply(kind, buffer.left(n), sender);
+        }
+    }
+    if (devices_.count() >= 1) {
+        if (progress_)
+            progress_->setProgressPosition(ProgressDone);
+        udpSocket1_.close();
+        return true;
+    }
+    udpSocket1_.close();
+    if (kind == ProbeKind::AddressOnly && address != Broadcast && echo(address)) {
+        devices_.append({DeviceType::EchoOnly, address, QStringLiteral("unknow module"), {}});
+        if (progress_)
+            progress_->setProgressPosition(ProgressDone);
+    }
+    return true;
+}
+
+void DeviceSearch::socketFailure(const QString& text) {
+    abandoned_ = true;
+    socketError_ = text;
+    sinks_.showBox(text, BoxCaption, BoxButtons::Ok, BoxIcon::Error);
+}
+
+QByteArray DeviceSearch::request(int kind) const {
+    switch (kind) {
+    case ProbeKind::Query:
+        return QByteArray("QD\0\0", 4);
+    case ProbeKind::BootPort: {
+        QByteArray r(BootRequestSize, '\0');
+        r[0] = char(0xC0);
+        r[1] = char(0x01);
+        r[2] = char(0x01);
+        const QByteArray id = romId_.toLatin1().left(BootRomIdMax);
+        r.replace(BootRomIdOffset, id.size(), id);
+        return r;
+    }
+    case ProbeKind::Tftp:
+        return QByteArray("\0\1VN\0octet\0", 11);
+    case ProbeKind::DefaultAddress:
+        return QByteArray("QQ\0", 3);
+    default:
+        return {};
+    }
+}
+
+int DeviceSearch::receiveSize(int kind) {
+    switch (kind) {
+    case ProbeKind::Query:
+        return QueryReplySize;
+    case ProbeKind::BootPort:
+        return BootReplySize;
+    case ProbeKind::Tftp:
+        return TftpReplySize;
+    case ProbeKind::DefaultAddress:
+        return DefaultReplySize;
+    default:
+        return 0;
+    }
+}
+
+bool DeviceSearch::acceptsReply(int kind, const QByteArray& d) {
+    switch (kind) {
+    case ProbeKind::Query:
+    case ProbeKind::DefaultAddress:
+        return !d.isEmpty();
+    case ProbeKind::BootPort:
+        return (d.size() > 0 && quint8(d[0]) == 0xC1) || (d.size() > 3 && quint8(d[3]) == 0x10);
+    case ProbeKind::Tftp:
+        return d.size() >= TftpTextOffset + LoaderTag.size() &&
+               d.mid(TftpTextOffset, LoaderTag.size()) == LoaderTag;
+    default:
+        return false;
+    }
+}
+
+QString DeviceSearch::textAt(const QByteArray& d, int offset) {
+    if (offset < 0 || offset >= d.size())
+        return {};
+    qsizetype end = d.indexOf('\0', offset);
+    if (end < 0)
+        end = d.size();
+    return QString::fromLatin1(d.constData() + offset, end - offset);
+}
+
+void DeviceSearch::handleReply(int kind, const QByteArray& datagram, const QString& sender) {
+    if (progress_)
+        progress_->advanceProgress(ProgressStep);
+    if (!acceptsReply(kind, datagram))
+        return;
+    // A full list takes no more records; skip the echo that could not change anything.
+    if (devices_.count() >= DeviceList::Capacity)
+        return;
+
+    qint32 base = DeviceType::Normal;
+    DeviceRecord record;
+    record.address = sender;
+    switch (kind) {
+    case ProbeKind::Query:
+        record.romId = textAt(datagram, QueryRomIdOffset);
+        record.detail = textAt(datagram, QueryDetailOffset);
+        break;
+    case ProbeKind::BootPort:
+        record.romId = textAt(datagram, BootRomIdOffset);
+        record.detail = textAt(datagram, BootDetailOffset);
+        break;
+    case ProbeKind::Tftp:
+        base = DeviceType::Crash;
+        record.romId = textAt(datagram, TftpTextOffset);
+        record.detail = QStringLiteral("unknown");
+        break;
+    case ProbeKind::DefaultAddress:
+        base = DeviceType::Default;
+        record.romId = QStringLiteral("default IP");
+        record.detail = QStringLiteral("unknown");
+        break;
+    default:
+        return;
+    }
+
+    const bool answered = echo(sender);
+    const bool listed = IsListed(sender);
+    if (kind == ProbeKind::DefaultAddress && answered && listed)
+        return;
+    qint32 code = answered ? base : base + DeviceType::Unreachable;
+    if (listed)
+        code = DeviceType::duplicateOf(code);
+    record.type = code;
+    devices_.append(record);
+}
+
+bool DeviceSearch::echo(const QString& address) {
+    if (echoFunction_)
+        return echoFunction_(address);
+    if (!ping1_.isOpen()) {
+        if (echoOpenTried_)
+            return false;
+        echoOpenTried_ = true;
+        if (!ping1_.open()) {
+            sinks_.logLine(EchoRefused);
+            return false;
+        }
+    }
+    ping1_.setAddress(address);
+    return ping1_.ping() > 0;
+}
+
+QString DeviceSearch::typeText(qint32 type, int listMode) {
+    const bool detailed = listMode == ListDetailed;
+    switch (type) {
+    case 1:
+        return detailed ? QStringLiteral("   normal") : QString();
+    case 2:
+        return detailed ? QStringLiteral("   default") : QString();
+    case 0:
+        return QStringLiteral("   crash");
+    case 4:
+        return detailed ? QStringLiteral("   normal IP unreachable")
+                        : QStringLiteral("   IP unreachable");
+    case 5:
+        return detailed ? QStringLiteral("   default IP unreachable")
+                        : QStringLiteral("   IP unreachable");
+    case 3:
+        return QStringLiteral("   crash and IP unreachable");
+    case 6:
+        return QStringLiteral("   unknow device");
+    case -2:
+        return detailed ? QStringLiteral("   normal IP duplicate")
+                        : QStringLiteral("   IP duplicate");
+    case -3:
+        return detailed ? QStringLiteral("   default IP duplicate")
+                        : QStringLiteral("   IP duplicate");
+    case -1:
+        return QStringLiteral("   crash and IP duplicate");
+    case -5:
+        return detailed ? QStringLiteral("   normal IP unreachable and duplicate")
+                        : QStringLiteral("   IP unreachable and duplicate");
+    case -6:
+        return detailed ? QStringLiteral("   default IP unreachable and duplicate")
+                        : QStringLiteral("   IP unreachable and duplicate");
+    case -4:
+        return detailed ? QStringLiteral("   crash IP unreachable and duplicate")
+                        : QStringLiteral("   crash and IP unreachable and duplicate");
+    default:
+        return QStringLiteral("  unknow error");
+    }
+}
+
+QStringList DeviceSearch::listLines(int listMode) const {
+    QStringList lines;
+    for (int i = 0; i < devices_.count(); ++i) {
+        const DeviceRecord& r = devices_.at(i);
+        QString line = r.address;
+        if (listMode == ListDetailed)
+            line += QStringLiteral("  ") + r.romId + QStringLiteral(" - ") + r.detail;
+        lines << line + typeText(r.type, listMode);
+    }
+    return lines;
+}
+
+QString DeviceSearch::countText() const {
+    const int n = devices_.count();
+    return QString::number(n) +
+           (n <= 1 ? QStringLiteral(" device found") : QStringLiteral(" devices found"));
+}
+
+} // namespace fw
