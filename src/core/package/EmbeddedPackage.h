@@ -5,11 +5,18 @@
 #include "package/ExtractionList.h"
 #include "ui/Sinks.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 #include <array>
+#include <memory>
+
+class QFile;
 
 namespace fw {
+
+class TempDirectory;
 
 class EmbeddedPackage {
 public:
@@ -42,11 +49,30 @@ public:
     const FileEntry& file(int i) const { return files_[size_t(i)]; }
     // The private directory the files were extracted into (empty before the first extraction).
     QString extractionDirectory() const { return dir_; }
+    // The temporary directory the private directory is created in.
+    QString temporaryDirectory() const { return tempBase_; }
+
+    // A message file's data beyond this cannot belong to its record (125-byte header and a
+    // 16-bit text length); only this much is handed to the message window.
+    static constexpr qint64 MaxMessageBytes = 125 + 65535;
 
 private:
+    qint32 read_imbed_file(const QString& path);
+    int Myfilecopy(QFile& source, const QByteArray& targetName);
+    bool ensureDirectory();
+    QString targetPath(const QByteArray& name) const;
+    // Creates (replacing) a file in the private directory; -1 when it cannot.
+    int createTarget(const QByteArray& name);
+    qint32 readFailure();
+    char* copyBuffer();
+
     Sinks sinks_;
     QString tempBase_;
     QString dir_;
+    std::unique_ptr<TempDirectory> tempDir_;
+    int cleanupSlot_ = -1;
+    QList<QByteArray> created_; // every name created in the private directory
+    std::unique_ptr<char[]> buffer_;
     std::array<FileEntry, MaxFiles> files_{};
     int fileCount_ = 0;
     ExtractionList extraction_;
