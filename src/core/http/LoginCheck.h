@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <chrono>
+#include <optional>
 
 namespace fw {
 
@@ -24,10 +26,33 @@ inline constexpr int BasicAuthWanted = -24;
 } // namespace LoginCode
 
 struct LoginContext {
-    Sinks sinks;                  // System Log and the "File Error" boxes
-    qint16* upgradeMethod = nullptr; // the main window's UpgradeMethod (old firmware: 3, or 2 after 133)
-    quint16 webPort = 80;         // the first login port and the Basic authentication port
+    Sinks sinks; // System Log and the "File Error" boxes
+    qint16* upgradeMethod =
+        nullptr;          // the main window's UpgradeMethod (old firmware: 3, or 2 after 133)
+    quint16 webPort = 80; // the first login port and the Basic authentication port
+    // Bound on each send and receive of an exchange (the router closes after its reply).
+    std::chrono::milliseconds transferTimeout = std::chrono::seconds(60);
 };
+
+// Input the request buffers of the router tools hold; longer input is refused, not cut.
+inline constexpr int MaxLoginPasswordLength = 1006;
+inline constexpr int MaxUserIdLength = 19;
+inline constexpr int MaxCredentialsLength = 44; // user name and password, without the colon
+// A router that keeps answering 301 is given up after this many redirects.
+inline constexpr int MaxLoginRedirects = 8;
+// Capacity of the reply buffer of one login exchange.
+inline constexpr int LoginReplyCapacity = 35160;
+
+// The port text of a 301 reply: the characters after the first ':' that is followed by '1'..'8',
+// up to the first CR or the end. std::nullopt when there is no such ':'.
+std::optional<QByteArray> RedirectPortText(const QByteArray& reply);
+// The decimal value (its low 16 bits) of a port text; std::nullopt unless all decimal digits.
+std::optional<quint16> ParsePortText(const QByteArray& text);
+
+// The requests as they go on the wire.
+QByteArray LoginRequest(const QByteArray& password, const QByteArray& extraHeaderLine);
+QByteArray IndexRequest();
+QByteArray BasicAuthRequest(const QByteArray& base64Credentials, const QString& address);
 
 // 1 and the record's ROM identifier and type, or -1 (out-values untouched).
 int FindRouterRecord(const DeviceList& devices, const QString& address, QString* romId,
@@ -35,7 +60,8 @@ int FindRouterRecord(const DeviceList& devices, const QString& address, QString*
 
 int CheckLogin(LoginContext& ctx, const QString& password, const QString& address);
 
-// `userId` is the user name (at most 19 characters).
+// `userId` is the user name (at most 19 characters). Always asks ctx.webPort and returns it
+// (80 in the program) when the router accepts the credentials.
 int BasicAuthLogin(LoginContext& ctx, const QString& userId, const QString& password,
                    const QString& address);
 

@@ -1,0 +1,283 @@
+#include "net/SocketClient.h"
+
+#include "net/SocketErrors.h"
+
+#include <QFile>
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace fw {
+
+std::atomic<SocketClient::Handle> SocketClient::slot_{SocketClient::InvalidHandle};
+std::atomic<bool> SocketClient::networkStarted_{false};
+std::atomic<int> SocketClient::networkBalance_{0};
+
+namespace {
+
+// The chunk buffer keeps one byte for the zero after the received bytes; the header scan may
+// look at that byte too.
+using ChunkBuffer = std::array<char, SocketClient::ChunkSize + 1>;
+
+// HTTP reply tests on the first chunk.
+bool chunkContains(const ChunkBuffer& chunk, qint64 n, const char* needle) {
+    return QByteArrayView(chunk.data(), n).contains(QByteArrayView(needle));
+}
+
+} // namespace
+
+SocketClient::SocketClient(BoxSink* box) : box_(box) {
+    StartNetwork(box_);
+}
+
+SocketClient::~SocketClient() {
+    const Handle h = slot_.exchange(InvalidHandle);
+    if (h != InvalidHandle)
+        platformClose(h);
+    StopNetwork(box_);
+}
+
+int SocketClient::StartNetwork(BoxSink*) {
+    networkStarted_ = false;
+    // Nothing to start on POSIX; the flag and the balance keep the calling pattern visible.
+    ++networkBalance_;
+    networkStarted_ = true;
+    return 1;
+}
+
+int SocketClient::StopNetwork(BoxSink*) {
+    --networkBalance_;
+    return 1;
+}
+
+bool SocketClient::connectionOpen() {
+    return slot_ != InvalidHandle;
+}
+
+void SocketClient::setSocketError(const QString& prefix, int wsaError) {
+    lastError = prefix + QString::number(wsaError) + QLatin1Char(' ') + SocketErrorText(wsaError);
+}
+
+int SocketClient::OpenSocket() {
+    if (!networkStarted_)
+        return -1;
+    if (StopNetwork(box_) < 0) {
+        lastError = QStringLiteral("Windows Sockets Close Error.");
+        return -1;
+    }
+    if (StartNetwork(box_) < 0) {
+        lastError = QStringLiteral("Windows Sockets is not available.");
+        return -1;
+    }
+    int err = 0;
+    const Handle h = platformSocket(&err);
+    // A socket left in the slot by a caller that skipped the destroy would otherwise leak.
+    const Handle previous = slot_.exchange(h);
+    if (previous != InvalidHandle)
+        platformClose(previous);
+    if (h == InvalidHandle) {
+        setSocketError(QStringLiteral("Socket Error: "), err);
+        return -1;
+    }
+    platformSetTransferTimeout(h, transferTimeout_);
+    if (!platformSetNoDelay(h))
+        return -10;
+    return 1;
+}
+
+int SocketClient::ConnectTo(const QString& address, quint16 port) {
+    quint32 ip = 0;
+    const Handle h = slot_;
+    if (h == InvalidHandle || !platformParseIPv4(address.toLatin1(), &ip) ||
+        !platformConnect(h, ip, port, connectTimeout_)) {
+        lastError = QStringLiteral("Failed to connect socket to IP : ") + address +
+                    QStringLiteral(" and port : ") + QString::number(port);
+        return -1;
+    }
+    return 1;
+}
+
+SocketClient::Readiness SocketClient::waitReady(Direction direction, int* wsaError) const {
+    const Readiness r = platformWait(slot_, direction, ReadyWait, wsaError);
+    return r == Readiness::TimedOut ? Readiness::Ready : r;
+}
+
+qint64 SocketClient::SendData(const char* data, qint64 length, ProgressSink* progress) {
+    const Handle h = slot_;
+    if (h == InvalidHandle) {
+        setSocketError(QStringLiteral("Send Socket Error: "), platformLastError());
+        return -1;
+    }
+    if (length <= 0)
+        return 0;
+    qint64 sent = 0;
+    while (sent < length) {
+        int err = 0;
+        switch (waitReady(Direction::Send, &err)) {
+        case Readiness::Failed:
+            setSocketError(QStringLiteral("Socket Error: "), err);
+            return -1;
+        case Readiness::Exception:
+            lastError = QStringLiteral("Unexcept condition to send data ");
+            return -1;
+        case Readiness::NotReady:
+            lastError = QStringLiteral("Unexcept condition in send data ");
+            return -1;
+        case Readiness::Ready:
+        case Readiness::TimedOut:
+            break;
+        }
+        const qint64 n = platformSend(h, data + sent, length - sent, &err);
+        if (n < 0) {
+            setSocketError(QStringLiteral("Send Data Error: "), err);
+            return -1;
+        }
+        sent += n;
+        if (progress)
+            progress->advanceProgress(n);
+    }
+    return sent;
+}
+
+int SocketClient::ReceiveToBuffer(char* buffer, int capacity) {
+    if (capacity > 0)
+        buffer[0] = '\0';
+    const Handle h = slot_;
+    if (h == InvalidHandle) {
+        lastError = QStringLiteral("INVALID_SOCKET in receive data.");
+        return -1;
+    }
+    int total = 0;
+    ChunkBuffer chunk;
+    for (;;) {
+        chunk.fill('\0');
+        int err = 0;
+        switch (waitReady(Direction::Receive, &err)) {
+        case Readiness::Failed:
+            setSocketError(QStringLiteral("Socket Error: "), err);
+            return -1;
+        case Readiness::Exception:
+            lastError = QStringLiteral("Unexcept condition to receive data ");
+            return -1;
+        case Readiness::NotReady:
+            lastError = QStringLiteral("Unexcept condition in receive data ");
+            return -1;
+        case Readiness::Ready:
+        case Readiness::TimedOut:
+            break;
+        }
+        const qint64 n = platformReceive(h, chunk.data(), ChunkSize, &err);
+        if (n <= 0) {
+            // Peer closed, or an error: after some data it is the end of the reply.
+            if (total <= 0) {
+                lastError = QStringLiteral("Read Data error!");
+                return -1;
+            }
+            return total;
+        }
+        chunk[size_t(n)] = '\0';
+        // The n bytes and their zero byte must end before the last byte of the buffer.
+        if (qint64(total) + n + 1 >= capacity) {
+            const qint64 fits = std::max<qint64>(0, capacity - total);
+            std::memcpy(buffer + total, chunk.data(), size_t(std::min(fits, n + 1)));
+            lastError = QStringLiteral("Read Data grater than receive buffer!");
+            return -1;
+        }
+        std::memcpy(buffer + total, chunk.data(), size_t(n + 1));
+        total += int(n);
+    }
+}
+
+int SocketClient::ReceiveToBuffer(QByteArray& reply, int capacity) {
+    reply = QByteArray(std::max(capacity, 0), '\0');
+    const int n = ReceiveToBuffer(reply.data(), capacity);
+    reply.truncate(std::max(n, 0));
+    return n;
+}
+
+qint64 SocketClient::ReceiveToFile(const QString& path, ProgressSink* progress) {
+    const Handle h = slot_;
+    if (h == InvalidHandle) {
+        lastError = QStringLiteral("INVALID_SOCKET in receive data.");
+        return -1;
+    }
+    if (QFile::exists(path)) {
+        // The previous backup gives way, so the current file always survives as the new one.
+        const QString backup = path + QStringLiteral(".BAK");
+        QFile::remove(backup);
+        if (!QFile::rename(path, backup)) {
+            lastError = QStringLiteral("ROM file create error");
+            return -1;
+        }
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        lastError = QStringLiteral("ROM file create error");
+        return -1;
+    }
+    qint64 total = 0;
+    ChunkBuffer chunk;
+    for (;;) {
+        chunk.fill('\0');
+        int err = 0;
+        switch (waitReady(Direction::Receive, &err)) {
+        case Readiness::Failed:
+            setSocketError(QStringLiteral("Socket Error: "), err);
+            return -1;
+        case Readiness::Exception:
+            lastError = QStringLiteral("Unexcept condition to receive data ");
+            return -1;
+        case Readiness::NotReady:
+            lastError = QStringLiteral("Unexcept condition in receive data ");
+            return -1;
+        case Readiness::Ready:
+        case Readiness::TimedOut:
+            break;
+        }
+        const qint64 n = platformReceive(h, chunk.data(), ChunkSize, &err);
+        if (n <= 0) {
+            if (total <= 0) {
+                lastError = QStringLiteral("Read Data error!");
+                return -1;
+            }
+            return total;
+        }
+        chunk[size_t(n)] = '\0';
+        qint64 bodyStart = 0;
+        if (total == 0) {
+            if (!chunkContains(chunk, n, " 200 OK")) {
+                if (chunkContains(chunk, n, " 400 ")) {
+                    if (box_)
+                        box_->showBox(QStringLiteral("error 03"), QStringLiteral("File Error"),
+                                      BoxButtons::OkCancel);
+                    lastError = QStringLiteral("Bad Request !");
+                } else {
+                    lastError = QStringLiteral("unknown response error code !");
+                }
+                return -1;
+            }
+            // The blank line CR LF CR LF: a line feed followed by a carriage return.
+            qint64 i = 0;
+            while (i < ChunkSize && !(chunk[size_t(i)] == '\n' && chunk[size_t(i) + 1] == '\r'))
+                ++i;
+            if (i >= ChunkSize) {
+                lastError = QStringLiteral("HTTP header parse error !");
+                return -1;
+            }
+            bodyStart = i + 3;
+            if (bodyStart >= n) {
+                lastError = QStringLiteral("HTTP header parse length error !");
+                return -1;
+            }
+        }
+        if (file.write(chunk.data() + bodyStart, n - bodyStart) != n - bodyStart) {
+            lastError = QStringLiteral("ROM file write error");
+            return -1;
+        }
+        if (progress)
+            progress->advanceProgress(n);
+        total += n;
+    }
+}
+
+} // namespace fw
