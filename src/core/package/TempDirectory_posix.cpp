@@ -55,6 +55,14 @@ bool TempDirectory::createPrivate(const QString& base) {
         return fail(
             QStringLiteral("cannot open %1: %2").arg(QFile::decodeName(pattern), errnoText(err)));
     }
+    // mkdtemp's 0700 is subject to the umask; the owner must be able to write into it.
+    if (::fchmod(fd, 0700) != 0) {
+        const int err = errno;
+        ::close(fd);
+        ::rmdir(pattern.constData());
+        return fail(QStringLiteral("cannot set the mode of %1: %2")
+                        .arg(QFile::decodeName(pattern), errnoText(err)));
+    }
     fd_ = fd;
     native_ = pattern;
     path_ = QFile::decodeName(pattern);
