@@ -1,5 +1,0 @@
-namespace routersim {
-int placeholder() {
-    return 0;
-}
-} // namespace routersim
