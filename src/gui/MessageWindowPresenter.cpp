@@ -102,7 +102,7 @@ void MessageWindowPresenter::showHeadless(const MessageRecord& record) {
     const std::chrono::milliseconds life = headlessLife(record.cappedLiveTime());
     if (life.count() > 0) {
         QEventLoop loop;
-        QTimer::singleShot(life, &loop, [&loop, session] {
+        QTimer::singleShot(life, Qt::PreciseTimer, &loop, [&loop, session] {
             release(session);
             loop.quit();
         });

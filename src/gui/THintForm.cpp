@@ -72,9 +72,12 @@ THintForm::THintForm(const MessageRecord& record, QWidget* owner)
         plain_ = plainText(record_.text);
     loadText();
 
+    // Precise: the closing time is part of the contract ((N + 1) x 100 ms), not a hint.
+    countDownTimer_.setTimerType(Qt::PreciseTimer);
     countDownTimer_.setInterval(CountDownInterval);
     connect(&countDownTimer_, &QTimer::timeout, this, &THintForm::countDownTimerTimer);
     countDownTimer_.start();
+    blinkTimer_.setTimerType(Qt::PreciseTimer);
     blinkTimer_.setInterval(BlinkInterval);
     connect(&blinkTimer_, &QTimer::timeout, this, &THintForm::blinkTimerTimer);
     if (record_.noBlink == 0)

@@ -153,10 +153,11 @@ private:
         if (overflow_ > 0) {
             --overflow_;
         } else if (stack_.empty()) {
-            done_ = true; // the document's own group has closed; the rest is not RTF
+            done_ = true; // a stray closing brace before any group: nothing more to read
         } else {
             state_ = stack_.back();
             stack_.pop_back();
+            done_ = stack_.empty(); // the document's own group has closed
         }
     }
 
