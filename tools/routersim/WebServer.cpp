@@ -27,15 +27,24 @@ constexpr qint64 kMaxRomRead = qint64(64) << 20;
 
 QByteArray reason(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 301:
+        return "Moved Permanently";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -445,8 +454,7 @@ bool WebServer::onReadable(Connection& c) {
             } else if (c.header.startsWith("POST /upg ") && !cfg.bodyPath.isEmpty()) {
                 c.bodyFile.setFileName(cfg.bodyPath);
                 if (!c.bodyFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                    qWarning("routersim: cannot write the body file %s",
-                             qPrintable(cfg.bodyPath));
+                    qWarning("routersim: cannot write the body file %s", qPrintable(cfg.bodyPath));
             }
             c.body.reserve(qsizetype(std::min(c.contentLength, cfg.keepBody)));
         }
@@ -475,8 +483,8 @@ bool WebServer::onReadable(Connection& c) {
 
 bool WebServer::onWritable(Connection& c) {
     while (c.outPos < c.out.size()) {
-        const ssize_t n = ::send(c.fd, c.out.constData() + c.outPos, size_t(c.out.size() - c.outPos),
-                                 MSG_NOSIGNAL);
+        const ssize_t n = ::send(c.fd, c.out.constData() + c.outPos,
+                                 size_t(c.out.size() - c.outPos), MSG_NOSIGNAL);
         if (n < 0)
             return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
         c.outPos += n;
@@ -532,8 +540,8 @@ QByteArray WebServer::answer(Connection& c, const WebServerConfig& cfg) {
         // The password runs from "PSW=" to the "&rd=menu" that ends the query.
         const qsizetype from = target.indexOf("PSW=");
         const qsizetype to = target.lastIndexOf("&rd=menu");
-        const QByteArray given = (from >= 0 && to >= from + 4) ? target.mid(from + 4, to - from - 4)
-                                                                : QByteArray();
+        const QByteArray given =
+            (from >= 0 && to >= from + 4) ? target.mid(from + 4, to - from - 4) : QByteArray();
         lastLoginOk_ = from >= 0 && given == cfg.password;
         if (cfg.oldFirmware && !lastLoginOk_)
             return reply(200, "<html><script>alert(\"Password error\")</script></html>");
@@ -552,8 +560,9 @@ QByteArray WebServer::answer(Connection& c, const WebServerConfig& cfg) {
         QByteArray body = "<html>index";
         if (!cfg.oldFirmware) {
             std::lock_guard lock(mutex_);
-            const QByteArray code =
-                !cfg.casOverride.isEmpty() ? cfg.casOverride : lastLoginOk_ ? "8003" : "0003";
+            const QByteArray code = !cfg.casOverride.isEmpty() ? cfg.casOverride
+                                    : lastLoginOk_             ? "8003"
+                                                               : "0003";
             body += "--CAS:" + code;
         }
         body += "</html>";
@@ -589,8 +598,7 @@ QByteArray WebServer::answer(Connection& c, const WebServerConfig& cfg) {
         bool okO = false;
         bool okL = false;
         const qint64 offset = queryValue(target, "O").toLongLong(&okO, 16);
-        const qint64 length =
-            std::min(queryValue(target, "L").toLongLong(&okL, 16), kMaxRomRead);
+        const qint64 length = std::min(queryValue(target, "L").toLongLong(&okL, 16), kMaxRomRead);
         if (!okO || !okL || offset < 0 || length < 0)
             return reply(400, "<html>bad request</html>");
         QByteArray data;
