@@ -43,7 +43,7 @@ bool UpgradeForm::transferRunning() const {
 }
 
 bool UpgradeForm::idle() const {
-    return !view_.stopTimerActive() && !transferRunning();
+    return !transferRunning() && !view_.stopTimerActive() && !controller_->busy();
 }
 
 int UpgradeForm::idleExitStatus() const {
