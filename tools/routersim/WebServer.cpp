@@ -432,7 +432,13 @@ bool WebServer::onReadable(Connection& c) {
     if (c.headerEnd < 0) {
         const qsizetype before = c.header.size();
         c.header += data;
-        const qsizetype end = c.header.indexOf("\r\n\r\n");
+        qsizetype from = 0;
+        const qsizetype firstLine = c.header.indexOf("\r\n");
+        // The login request carries an extra header line that is empty at first: a blank line
+        // straight after its request line does not end it.
+        if (c.header.startsWith("GET /cgi-bin/logi") && firstLine >= 0)
+            from = firstLine + 2;
+        const qsizetype end = c.header.indexOf("\r\n\r\n", from);
         if (end < 0) {
             if (c.header.size() > kMaxHeader) {
                 c.out = reply(400, "header too long");
