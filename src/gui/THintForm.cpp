@@ -18,11 +18,14 @@ quint8 g_blinkState = 0; // 0 text shown, 1 text cleared
 constexpr quint8 TextShown = 0;
 constexpr quint8 TextCleared = 1;
 
-// Plain notes are Windows-1252 and may be zero-padded.
+// Plain notes are Windows-1252 with CR LF line ends, and may be zero-padded.
 QString plainText(const QByteArray& text) {
     const qsizetype zero = text.indexOf('\0');
-    return RtfReader::decodeCp1252(zero < 0 ? QByteArrayView(text)
-                                            : QByteArrayView(text).first(zero));
+    QString out =
+        RtfReader::decodeCp1252(zero < 0 ? QByteArrayView(text) : QByteArrayView(text).first(zero));
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return out;
 }
 } // namespace
 

@@ -140,6 +140,9 @@ TEST(THintFormTest, RichAndPlainText) {
     THintForm plain(note(5, 1, QByteArray("{\\b not rtf} caf\xe9\0\0junk", 22)));
     EXPECT_FALSE(plain.isRich());
     EXPECT_EQ(plain.view()->toPlainText(), QString::fromUtf16(u"{\\b not rtf} café"));
+    THintForm lines(note(5, 1, "one\r\ntwo\rthree\nfour"));
+    EXPECT_EQ(lines.view()->document()->blockCount(), 4);
+    EXPECT_EQ(lines.view()->toPlainText(), QStringLiteral("one\ntwo\nthree\nfour"));
 }
 
 // Live time 20 without blinking: visible all along, closed after 2.1 seconds.

@@ -231,3 +231,31 @@ TEST(RtfReader, MalformedInputIsBounded) {
     for (qsizetype n = 0; n <= note.size(); ++n)
         (void)RtfReader::read(QByteArrayView(note).first(n));
 }
+
+// Random mixes of RTF tokens and bytes (fixed seed): every one reads within its bounds.
+TEST(RtfReader, RandomTokenSoup) {
+    static const char* const tokens[] = {
+        "{",    "}",      "\\",         "\\'",     "\\'e9",     "\\u",  "\\u-", "\\u8364",
+        "\\uc", "\\uc9",  "\\bin",      "\\bin5",  "\\par",     "\\b0", "\\fs", "\\cf1",
+        "\\*",  "\\pict", "\\colortbl", ";",       "\\red9",    "x",    " ",    "\\line",
+        "\\qc", "9",      "-",          "\\plain", "\\u-10179", "\\\n", "\xff", "\\fonttbl"};
+    quint32 seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7FFF;
+    };
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray in = "{\\rtf1 ";
+        const int count = int(next() % 60);
+        for (int i = 0; i < count; ++i)
+            in.append(tokens[next() % std::size(tokens)]);
+        const RtfDocument d = RtfReader::read(in);
+        qsizetype units = d.paragraphs.size();
+        for (const auto& p : d.paragraphs)
+            for (const auto& r : p.runs) {
+                units += r.text.size();
+                EXPECT_LE(r.halfPoints, RtfReader::MaxHalfPoints);
+            }
+        EXPECT_LE(units, in.size());
+    }
+}
