@@ -1,0 +1,185 @@
+// Extraction throughput of the package reader against `cp` of the same bytes, and the peak
+// memory of the whole run. Each timed copy starts after sync(), after an untimed warm-up. Builds a
+// package of 64 files (256 MiB by default) in a temporary directory with the package writer.
+//
+//   bench_extract [--files N] [--mib-per-file M] [--rounds R] [--dir BASE]
+//
+// Exit status 0 when extraction reaches half of cp's throughput and the peak resident set
+// stays under 64 MiB; 1 otherwise.
+
+#include "package/EmbeddedPackage.h"
+#include "package/PackageFormat.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <algorithm>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace pf = fw::PackageFormat;
+
+namespace {
+
+constexpr int kCpTimeoutMs = 300000;
+constexpr double kMiB = 1024.0 * 1024.0;
+constexpr long kPeakLimitKiB = 64 * 1024;
+
+QTextStream& out() {
+    static QTextStream s(stdout);
+    return s;
+}
+
+long peakRssKiB(int who) {
+    rusage u{};
+    getrusage(who, &u);
+    return u.ru_maxrss;
+}
+
+// Writes `bytes` of a cheap pattern to `path` through a 1 MiB buffer.
+bool writePattern(const QString& path, qint64 bytes, int seed) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QByteArray chunk(int(pf::CopyBufferSize), '\0');
+    for (int i = 0; i < chunk.size(); ++i)
+        chunk[i] = char((i * 131 + seed * 17) & 0xFF);
+    for (qint64 left = bytes; left > 0;) {
+        const qint64 n = std::min<qint64>(left, chunk.size());
+        if (f.write(chunk.constData(), n) != n)
+            return false;
+        left -= n;
+    }
+    return true;
+}
+
+bool buildPackage(const QString& dir, const QString& path, int files, qint64 bytesPerFile) {
+    const QString source = dir + QStringLiteral("/source.bin");
+    const QString body = dir + QStringLiteral("/body.bin");
+    if (!writePattern(source, bytesPerFile, 1) || !writePattern(body, 1 << 20, 2))
+        return false;
+    QFile outFile(path);
+    if (!outFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    pf::PackageWriter writer(outFile);
+    QFile bodyFile(body);
+    if (!bodyFile.open(QIODevice::ReadOnly) || !writer.appendBody(bodyFile))
+        return false;
+    for (int i = 0; i < files; ++i) {
+        QFile data(source);
+        if (!data.open(QIODevice::ReadOnly) ||
+            !writer.addRecord(QByteArray("file") + QByteArray::number(i) + ".bin", 0x080D, data,
+                              bytesPerFile))
+            return false;
+    }
+    const bool ok = writer.finish();
+    QFile::remove(source);
+    QFile::remove(body);
+    return ok;
+}
+
+// Both copies start with no dirty pages pending, so neither pays for the other's writeback.
+void settle() {
+    ::sync();
+}
+
+double timeCp(const QString& from, const QString& to) {
+    settle();
+    QElapsedTimer t;
+    t.start();
+    QProcess cp;
+    cp.start(QStringLiteral("cp"), {from, to});
+    if (!cp.waitForFinished(kCpTimeoutMs) || cp.exitCode() != 0)
+        return -1;
+    const double seconds = double(t.nsecsElapsed()) / 1e9;
+    QFile::remove(to);
+    return seconds;
+}
+
+double timeExtraction(const QString& package, const QString& tempBase, qint64 expected) {
+    fw::Sinks none;
+    settle();
+    QElapsedTimer t;
+    t.start();
+    fw::EmbeddedPackage reader(none, tempBase);
+    const qint32 result = reader.ReadinputExeFile(package);
+    const double seconds = double(t.nsecsElapsed()) / 1e9;
+    if (result != expected)
+        return -1;
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    int files = 64, rounds = 3;
+    qint64 mibPerFile = 4;
+    QString dirBase;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--files"))
+            files = std::clamp(args[i + 1].toInt(), 1, 64);
+        else if (args[i] == QLatin1String("--mib-per-file"))
+            mibPerFile = std::clamp<qint64>(args[i + 1].toLongLong(), 1, 60);
+        else if (args[i] == QLatin1String("--rounds"))
+            rounds = std::clamp(args[i + 1].toInt(), 1, 20);
+        else if (args[i] == QLatin1String("--dir"))
+            dirBase = args[i + 1];
+    }
+    QTemporaryDir work(dirBase.isEmpty()
+                           ? QDir::tempPath() + QStringLiteral("/bench-extract-XXXXXX")
+                           : dirBase + QStringLiteral("/bench-extract-XXXXXX"));
+    if (!work.isValid()) {
+        out() << "cannot create a working directory" << Qt::endl;
+        return 2;
+    }
+    const qint64 bytesPerFile = mibPerFile << 20;
+    const qint64 dataBytes = bytesPerFile * files;
+    const QString package = work.filePath(QStringLiteral("fwupgrade"));
+    if (!buildPackage(work.path(), package, files, bytesPerFile)) {
+        out() << "cannot build the package" << Qt::endl;
+        return 2;
+    }
+    const qint64 packageBytes = QFile(package).size();
+    out() << "package: " << files << " files, " << dataBytes / (1 << 20) << " MiB of data, "
+          << packageBytes << " bytes in all" << Qt::endl;
+
+    double bestCp = 1e9, bestExtract = 1e9;
+    // The first copy of a freshly written file is several times slower on some machines,
+    // whichever program makes it: one untimed round of each warms up before measuring.
+    if (timeCp(package, work.filePath(QStringLiteral("copy"))) < 0 ||
+        timeExtraction(package, work.path(), dataBytes) < 0) {
+        out() << "warm-up failed" << Qt::endl;
+        return 2;
+    }
+    for (int r = 0; r < rounds; ++r) {
+        const double cp = timeCp(package, work.filePath(QStringLiteral("copy")));
+        const double ex = timeExtraction(package, work.path(), dataBytes);
+        if (cp < 0 || ex < 0) {
+            out() << "round " << r + 1 << " failed" << Qt::endl;
+            return 2;
+        }
+        out() << "round " << r + 1 << ": cp " << packageBytes / kMiB / cp << " MiB/s, extract "
+              << packageBytes / kMiB / ex << " MiB/s" << Qt::endl;
+        bestCp = std::min(bestCp, cp);
+        bestExtract = std::min(bestExtract, ex);
+    }
+    const double cpRate = packageBytes / kMiB / bestCp;
+    const double exRate = packageBytes / kMiB / bestExtract;
+    const long peak = peakRssKiB(RUSAGE_SELF);
+    out() << "best: cp " << cpRate << " MiB/s, extract " << exRate << " MiB/s (ratio "
+          << exRate / cpRate << ")" << Qt::endl;
+    out() << "peak RSS: bench " << peak / 1024.0 << " MiB, cp "
+          << peakRssKiB(RUSAGE_CHILDREN) / 1024.0 << " MiB" << Qt::endl;
+    const bool fast = exRate >= 0.5 * cpRate;
+    const bool small = peak < kPeakLimitKiB;
+    out() << "targets: throughput >= 0.5 x cp " << (fast ? "met" : "MISSED")
+          << ", peak RSS < 64 MiB " << (small ? "met" : "MISSED") << Qt::endl;
+    return fast && small ? 0 : 1;
+}
