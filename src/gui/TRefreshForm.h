@@ -1,0 +1,59 @@
+#pragma once
+// The search window: a small fixed dialog that runs the broadcast search each time it is shown,
+// repeats it once from Timer1 while the process-wide repeat-search flag stays set, and closes
+// itself. It is the search's progress bar. GUI thread.
+
+#include "ui/Sinks.h"
+
+#include <QDialog>
+#include <chrono>
+
+class QLabel;
+class QProgressBar;
+class QTimer;
+
+namespace fw {
+
+class DeviceSearch;
+
+class TRefreshForm : public QDialog, private ProgressSink {
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds Timer1Interval{20};
+    static constexpr int ClientWidth = 300;
+    static constexpr int ClientHeight = 107;
+
+    explicit TRefreshForm(DeviceSearch& search, QWidget* owner = nullptr);
+    ~TRefreshForm() override;
+
+    DeviceSearch& search() { return search_; }
+    // Broadcast searches run since the window was created.
+    int searchesRun() const { return searchesRun_; }
+
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    // The window's events.
+    void FormActivate();
+    void Timer1Timer();
+
+    // Escape does not end the window while the repeat search is pending.
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void runBroadcastSearch();
+    void setProgressMaximum(qint64 maximum) override;
+    void setProgressPosition(qint64 position) override;
+    void advanceProgress(qint64 delta) override;
+
+    DeviceSearch& search_;
+    int searchesRun_ = 0;
+};
+
+} // namespace fw
