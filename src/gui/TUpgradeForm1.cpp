@@ -1,0 +1,510 @@
+#include "TUpgradeForm1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QThread>
+#include <QValidator>
+
+namespace fw {
+
+namespace {
+
+constexpr int kGroupLeft = 4;
+constexpr int kGroupWidth = 336;
+constexpr int kStatusBarHeight = 18;
+constexpr int kPasswordTop = 12;
+constexpr int kEditHeight = 21;
+
+const QString kPasswordStyle = QStringLiteral(
+    "QLineEdit#PasswordComBox { lineedit-password-character: 42; background-color: %1; }");
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setGeometry(geometry);
+    return l;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(geometry);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QGroupBox* groupBox(QWidget* parent, const char* name, const QString& title, int top, int height) {
+    auto* g = new QGroupBox(title, parent);
+    g->setObjectName(QString::fromLatin1(name));
+    g->setGeometry(kGroupLeft, top, kGroupWidth, height);
+    return g;
+}
+
+} // namespace
+
+TUpgradeForm1::TUpgradeForm1(DeviceSearch& search, UpgradeFormConfig config, HeadlessPolicy policy,
+                             QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      policy_(std::move(policy)) {
+    setObjectName(QStringLiteral("UpgradeForm1"));
+    setWindowTitle(Caption);
+    buildControls();
+
+    memoSink_ = std::make_unique<MemoSink>(Memo1, policy_);
+    statusSink_ = std::make_unique<StatusBarSink>(StatusBar1, policy_);
+    progressSink_ = std::make_unique<ProgressBarSink>(ProgressBar1);
+    boxPresenter_ = std::make_unique<BoxPresenter>(this, policy_);
+
+    setFixedSize(ClientWidth, ClientHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    form_ = std::make_unique<UpgradeForm>(*this, search, std::move(config));
+    connectEvents();
+
+    idleCheck_.setInterval(IdleCheckInterval);
+    connect(&idleCheck_, &QTimer::timeout, this, &TUpgradeForm1::checkIdle);
+}
+
+TUpgradeForm1::~TUpgradeForm1() {
+    idleCheck_.stop();
+    StopTimer->stop();
+    // The decisions (and the controller's worker) go before the widgets they report to.
+    form_.reset();
+}
+
+void TUpgradeForm1::buildControls() {
+    SearchGroup = groupBox(this, "SearchGroup", QString(), 0, 57);
+    Label1 = label(SearchGroup, "Label1",
+                   QStringLiteral("Select one device. Or you can input IP manually :"),
+                   QRect(8, 10, 320, 16));
+    IPComBox = new QComboBox(SearchGroup);
+    IPComBox->setObjectName(QStringLiteral("IPComBox"));
+    IPComBox->setEditable(true);
+    IPComBox->setInsertPolicy(QComboBox::NoInsert);
+    IPComBox->setDuplicatesEnabled(true);
+    IPComBox->setGeometry(8, 28, 240, 22);
+    IPComBox->setEditText(QString());
+    IPReFresh = button(SearchGroup, "IPReFresh", QStringLiteral("Refresh"), QRect(256, 27, 72, 24));
+
+    PasswordGroup = groupBox(this, "PasswordGroup", QString(), 56, 41);
+    Label2 = label(PasswordGroup, "Label2", QStringLiteral("Password"), QRect(10, 14, 56, 16));
+    UserLabel = label(PasswordGroup, "UserLabel", QStringLiteral("UserID"), QRect(10, 14, 38, 16));
+    UserLabel->hide();
+    PasswordComBox = new QLineEdit(PasswordGroup);
+    PasswordComBox->setObjectName(QStringLiteral("PasswordComBox"));
+    PasswordComBox->setGeometry(70, kPasswordTop, 259, kEditHeight);
+    PasswordComBox->setEchoMode(QLineEdit::Password);
+    passwordLimit_ = new TypedLengthValidator(PasswordTypedLimit, PasswordComBox);
+    PasswordComBox->setValidator(passwordLimit_);
+    PasswordComBox->setStyleSheet(kPasswordStyle.arg(QStringLiteral("palette(window)")));
+    PasswordComBox->setEnabled(false);
+    UserIDComBox = new QLineEdit(PasswordGroup);
+    UserIDComBox->setObjectName(QStringLiteral("UserIDComBox"));
+    UserIDComBox->setGeometry(50, kPasswordTop, 90, kEditHeight);
+    UserIDComBox->hide();
+
+    UpgreadFileGroup = groupBox(this, "UpgreadFileGroup", QString(), 89, 57);
+    Label3 = label(UpgreadFileGroup, "Label3", QStringLiteral("Select Update File by yourself"),
+                   QRect(8, 10, 320, 16));
+    UpdateFileName = new QLineEdit(UpgreadFileGroup);
+    UpdateFileName->setObjectName(QStringLiteral("UpdateFileName"));
+    UpdateFileName->setReadOnly(true);
+    UpdateFileName->setGeometry(8, 28, 240, kEditHeight);
+    Browse = button(UpgreadFileGroup, "Browse", QStringLiteral("Browse"), QRect(256, 27, 72, 24));
+
+    ToolGroup = groupBox(this, "ToolGroup", QString(), 144, 40);
+    Upgrade = button(ToolGroup, "Upgrade", QStringLiteral("Upgrade"), QRect(60, 9, 90, 24));
+    Upgrade->setEnabled(false);
+    Exit = button(ToolGroup, "Exit", QStringLiteral("Exit"), QRect(186, 9, 90, 24));
+
+    ProgressGroup = groupBox(this, "ProgressGroup", QString(), 180, 25);
+    ProgressBar1 = new QProgressBar(ProgressGroup);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setGeometry(8, 7, 320, 13);
+
+    GSystemLog = groupBox(this, "GSystemLog", QStringLiteral("System Log"), 204, 137);
+    Memo1 = new QPlainTextEdit(GSystemLog);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setGeometry(8, 18, 320, 112);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setReadOnly(true);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setGeometry(0, ClientHeight - kStatusBarHeight, ClientWidth, kStatusBarHeight);
+
+    StopTimer = new QTimer(this);
+    StopTimer->setObjectName(QStringLiteral("StopTimer"));
+    StopTimer->setInterval(StopTimerInterval);
+}
+
+void TUpgradeForm1::connectEvents() {
+    // Only what a person does raises the change events; the program's own settings do not.
+    connect(IPComBox, &QComboBox::activated, this, [this] { form_->IPComBoxChange(); });
+    connect(IPComBox->lineEdit(), &QLineEdit::textEdited, this,
+            [this] { form_->IPComBoxChange(); });
+    IPComBox->lineEdit()->installEventFilter(this);
+    connect(IPReFresh, &QPushButton::clicked, this, [this] { form_->IPReFreshClick(); });
+    connect(PasswordComBox, &QLineEdit::textEdited, this,
+            [this] { form_->PasswordComBoxChange(); });
+    connect(UserIDComBox, &QLineEdit::textEdited, this, [this] { form_->UserIDComBoxChange(); });
+    connect(Browse, &QPushButton::clicked, this, [this] { form_->BrowseClick(); });
+    connect(Upgrade, &QPushButton::clicked, this, [this] { form_->UpgradeClick(); });
+    connect(Exit, &QPushButton::clicked, this, [this] { form_->ExitClick(); });
+    Exit->installEventFilter(this);
+    connect(StopTimer, &QTimer::timeout, this, [this] { form_->StopTimerTimer(); });
+}
+
+bool TUpgradeForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (watched == IPComBox->lineEdit() &&
+        (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+        form_->IPComBoxKeyPress(13);
+        return true; // the combo must not choose a line of its own on Enter
+    }
+    if (watched == Exit) {
+        ServiceKey k = ServiceKey::Other;
+        switch (key->key()) {
+        case Qt::Key_F1:
+            k = ServiceKey::F1;
+            break;
+        case Qt::Key_F2:
+            k = ServiceKey::F2;
+            break;
+        case Qt::Key_F3:
+            k = ServiceKey::F3;
+            break;
+        case Qt::Key_F5:
+            k = ServiceKey::F5;
+            break;
+        default:
+            break;
+        }
+        form_->ExitKeyDown(k, key->modifiers() & Qt::AltModifier);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QGroupBox* TUpgradeForm1::group(Group g) const {
+    switch (g) {
+    case Group::Search:
+        return SearchGroup;
+    case Group::Password:
+        return PasswordGroup;
+    case Group::UpgradeFile:
+        return UpgreadFileGroup;
+    case Group::Tool:
+        return ToolGroup;
+    case Group::Progress:
+        return ProgressGroup;
+    case Group::SystemLog:
+        return GSystemLog;
+    }
+    return SearchGroup;
+}
+
+QStringList TUpgradeForm1::qtNameFilters(const QString& pairs) {
+    const QStringList parts = pairs.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString pattern = parts[i + 1];
+        pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
+        if (pattern == QStringLiteral("*.*"))
+            pattern = QStringLiteral("*");
+        filters << parts[i] + QStringLiteral(" (") + pattern + QLatin1Char(')');
+    }
+    return filters;
+}
+
+TypedLengthValidator::TypedLengthValidator(int limit, QLineEdit* edit)
+    : QValidator(edit), limit_(limit) {
+    connect(edit, &QLineEdit::textChanged, this,
+            [this](const QString& t) { accepted_ = t.size(); });
+}
+
+QValidator::State TypedLengthValidator::validate(QString& input, int&) const {
+    return input.size() > limit_ && input.size() > accepted_ ? Invalid : Acceptable;
+}
+
+// --- MainView
+
+Sinks TUpgradeForm1::sinks() {
+    Sinks s;
+    s.log = memoSink_.get();
+    s.status = statusSink_.get();
+    s.progress = progressSink_.get();
+    s.box = boxPresenter_.get();
+    s.messageWindow = &messageForward_;
+    return s;
+}
+
+void TUpgradeForm1::setCaption(const QString& caption) {
+    setWindowTitle(caption);
+}
+
+QString TUpgradeForm1::caption() const {
+    return windowTitle();
+}
+
+QString TUpgradeForm1::ipText() const {
+    return IPComBox->currentText();
+}
+
+void TUpgradeForm1::setIpText(const QString& text) {
+    const int i = IPComBox->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (i >= 0)
+        IPComBox->setCurrentIndex(i);
+    IPComBox->setEditText(text);
+}
+
+void TUpgradeForm1::setIpItems(const QStringList& lines) {
+    const QStringList sorted = sortedIpItems(lines);
+    IPComBox->clear();
+    IPComBox->addItems(sorted);
+    IPComBox->setCurrentIndex(-1);
+    IPComBox->setEditText(QString());
+    for (const QString& line : sorted)
+        policy_.writeErr(QStringLiteral("list: ") + line);
+}
+
+QStringList TUpgradeForm1::ipItems() const {
+    QStringList items;
+    for (int i = 0; i < IPComBox->count(); ++i)
+        items << IPComBox->itemText(i);
+    return items;
+}
+
+void TUpgradeForm1::focusIp() {
+    IPComBox->setFocus();
+}
+
+QString TUpgradeForm1::passwordText() const {
+    return PasswordComBox->text();
+}
+
+void TUpgradeForm1::setPasswordText(const QString& text) {
+    // The program's own text is kept whole, however long.
+    passwordLimit_->allowLength(text.size());
+    PasswordComBox->setText(text);
+}
+
+void TUpgradeForm1::setPasswordEnabled(bool enabled) {
+    PasswordComBox->setEnabled(enabled);
+}
+
+void TUpgradeForm1::setPasswordWhite() {
+    PasswordComBox->setStyleSheet(kPasswordStyle.arg(QStringLiteral("white")));
+}
+
+void TUpgradeForm1::setPasswordGeometry(int left, int width) {
+    PasswordComBox->setGeometry(left, kPasswordTop, width, kEditHeight);
+}
+
+void TUpgradeForm1::setLabel2Left(int left) {
+    Label2->move(left, Label2->y());
+}
+
+QString TUpgradeForm1::userIdText() const {
+    return UserIDComBox->text();
+}
+
+void TUpgradeForm1::setUserIdText(const QString& text) {
+    UserIDComBox->setText(text);
+}
+
+void TUpgradeForm1::setUserIdShown(bool shown) {
+    UserIDComBox->setHidden(!shown);
+    UserLabel->setHidden(!shown);
+}
+
+QString TUpgradeForm1::updateFileNameText() const {
+    return UpdateFileName->text();
+}
+
+void TUpgradeForm1::setUpdateFileNameText(const QString& text) {
+    UpdateFileName->setText(text);
+}
+
+void TUpgradeForm1::setUpgradeEnabled(bool enabled) {
+    Upgrade->setEnabled(enabled);
+}
+
+bool TUpgradeForm1::upgradeEnabled() const {
+    return Upgrade->isEnabled();
+}
+
+void TUpgradeForm1::setExitEnabled(bool enabled) {
+    Exit->setEnabled(enabled);
+}
+
+int TUpgradeForm1::groupHeight(Group g) const {
+    return group(g)->height();
+}
+
+void TUpgradeForm1::placeGroup(Group g, int top, bool visible) {
+    QGroupBox* box = group(g);
+    box->move(kGroupLeft, top);
+    box->setHidden(!visible);
+}
+
+int TUpgradeForm1::windowHeight() const {
+    return height();
+}
+
+void TUpgradeForm1::setWindowHeight(int h) {
+    setFixedSize(ClientWidth, h);
+    StatusBar1->setGeometry(0, h - kStatusBarHeight, ClientWidth, kStatusBarHeight);
+}
+
+void TUpgradeForm1::startStopTimer() {
+    // A closed window keeps no watchdog.
+    if (!released_ && !closed_)
+        StopTimer->start();
+}
+
+void TUpgradeForm1::stopStopTimer() {
+    StopTimer->stop();
+}
+
+bool TUpgradeForm1::stopTimerActive() const {
+    return StopTimer->isActive();
+}
+
+void TUpgradeForm1::closeWindow() {
+    close();
+}
+
+void TUpgradeForm1::releaseWindow() {
+    if (released_)
+        return;
+    released_ = true;
+    StopTimer->stop();
+    idleCheck_.stop();
+    form_->FormClose();
+    close();
+}
+
+void TUpgradeForm1::terminateApplication() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    // Queued: it ends the message loop once that runs, also when asked before it started.
+    // Without a running loop (a caller that processes events by hand) nothing is ended.
+    QMetaObject::invokeMethod(
+        app,
+        [self = QPointer<TUpgradeForm1>(this)] {
+            if (QThread::currentThread()->loopLevel() > 0)
+                QCoreApplication::exit(self && self->form_ ? self->form_->exitStatus : 0);
+        },
+        Qt::QueuedConnection);
+}
+
+void TUpgradeForm1::showSearchWindow() {
+    if (!searchWindow_)
+        return;
+    ++modalDepth_;
+    searchWindow_();
+    --modalDepth_;
+}
+
+std::optional<QStringList> TUpgradeForm1::chooseUpgradeFiles() {
+    if (policy_.enabled)
+        return std::nullopt; // nobody to choose
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("OpenDialog1"));
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(qtNameFilters(OpenDialogFilter));
+    dialog.setSizeGripEnabled(true);
+    ++modalDepth_;
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    --modalDepth_;
+    if (!accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles();
+}
+
+void TUpgradeForm1::waitMs(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(std::max(ms, 0), &loop, &QEventLoop::quit);
+    ++modalDepth_;
+    loop.exec();
+    --modalDepth_;
+}
+
+// --- events
+
+void TUpgradeForm1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!activated_ && startOnActivate_) {
+        activated_ = true;
+        // After the window is up, from the message loop, as the first activation does.
+        QTimer::singleShot(0, this, &TUpgradeForm1::runFormActivate);
+    }
+}
+
+void TUpgradeForm1::runFormActivate() {
+    if (released_ || closed_)
+        return;
+    form_->FormActivate();
+    if (policy_.enabled && !released_ && !closed_)
+        idleCheck_.start();
+}
+
+// A headless run left with nothing to do but wait for a person ends, with the status of what
+// happened (see UpgradeForm::idleExitStatus).
+void TUpgradeForm1::checkIdle() {
+    const bool nested = QThread::currentThread()->loopLevel() > 1 || modalDepth_ > 0 ||
+                        QApplication::activeModalWidget() != nullptr;
+    if (nested || !form_->idle()) {
+        idleChecks_ = 0;
+        return;
+    }
+    if (++idleChecks_ < IdleChecksBeforeEnd)
+        return;
+    idleCheck_.stop();
+    form_->exitStatus = form_->idleExitStatus();
+    terminateApplication();
+    releaseWindow();
+}
+
+void TUpgradeForm1::closeEvent(QCloseEvent* event) {
+    if (closed_) {
+        event->accept();
+        return;
+    }
+    if (!released_ && !form_->FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    closed_ = true;
+    StopTimer->stop();
+    idleCheck_.stop();
+    form_->FormClose();
+    event->accept();
+    // The main window closing ends the program, whatever other windows exist.
+    terminateApplication();
+}
+
+} // namespace fw

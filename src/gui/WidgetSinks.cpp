@@ -1,0 +1,61 @@
+#include "WidgetSinks.h"
+
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <algorithm>
+#include <limits>
+
+namespace fw {
+
+MemoSink::MemoSink(QPlainTextEdit* memo, const HeadlessPolicy& policy)
+    : memo_(memo), policy_(policy) {}
+
+void MemoSink::appendLog(const QString& line) {
+    if (memo_)
+        memo_->appendPlainText(line);
+    policy_.writeOut(line);
+}
+
+StatusBarSink::StatusBarSink(QStatusBar* bar, const HeadlessPolicy& policy)
+    : bar_(bar), policy_(policy) {}
+
+void StatusBarSink::setStatusText(const QString& text) {
+    text_ = text;
+    if (bar_)
+        bar_->showMessage(text);
+    policy_.writeErr(QStringLiteral("status: ") + text);
+}
+
+ProgressBarSink::ProgressBarSink(QProgressBar* bar) : bar_(bar) {}
+
+void ProgressBarSink::setProgressMaximum(qint64 maximum) {
+    maximum_ = std::max<qint64>(maximum, 0);
+    show();
+}
+
+void ProgressBarSink::setProgressPosition(qint64 position) {
+    position_ = position;
+    show();
+}
+
+void ProgressBarSink::advanceProgress(qint64 delta) {
+    position_ += delta;
+    show();
+}
+
+void ProgressBarSink::show() {
+    if (!bar_)
+        return;
+    constexpr qint64 widest = std::numeric_limits<int>::max();
+    int shift = 0;
+    while ((maximum_ >> shift) > widest)
+        ++shift;
+    const qint64 position = std::clamp<qint64>(position_, 0, maximum_);
+    // A range of 0..0 would make the bar a busy indicator; an empty bar is meant.
+    const int top = int(std::max<qint64>(maximum_ >> shift, 1));
+    bar_->setRange(0, top);
+    bar_->setValue(int(std::min<qint64>(position >> shift, top)));
+}
+
+} // namespace fw
