@@ -7,6 +7,10 @@
 #include "upgrade/THTTPThread.h"
 #include "upgrade/UpgradeForm.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEvent>
+
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -41,13 +45,23 @@ UpgradeController::~UpgradeController() {
     if (!worker_)
         return;
     worker_->requestInterruption();
-    // Not pumped: the window may be half gone. The worker only blocks on the GUI thread for a
-    // box during the upload, which the watchdog's end cannot wait for anyway.
-    if (waitForWorker(WorkerShutdownJoin))
+    // The worker may be waiting for the GUI thread to show its result box: keep delivering the
+    // calls it queued while waiting for it.
+    QDeadlineTimer deadline(WorkerShutdownJoin);
+    while (!worker_->wait(QDeadlineTimer(WorkerPollStep))) {
+        if (deadline.hasExpired())
+            break;
+        if (QCoreApplication::instance())
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    }
+    if (worker_->isFinished()) {
+        worker_.reset();
         return;
-    // Still inside a socket call: its objects would outlive nothing it refers to, so the only
-    // safe end is to end the process now, as a failure.
+    }
+    // Still inside a socket call, and it refers to objects about to go: the only safe end is to
+    // end the process now, as a failure, after removing the extracted files.
     std::fputs("fwupgrade: the HTTP upload did not end in time; stopping\n", stderr);
+    form_.package.reset();
     std::fflush(nullptr);
     std::_Exit(ExitStatus::Failed);
 }
@@ -74,12 +88,6 @@ bool UpgradeController::waitForWorker(std::chrono::milliseconds bound) {
 bool UpgradeController::busy() const {
     return worker_ != nullptr || isRunningPhase(form_.UpgradePhase.load()) || form_.AutoStart ||
            form_.GetMode || form_.view().stopTimerActive();
-}
-
-bool UpgradeController::echo(const QString& address) {
-    if (echoOverride)
-        return echoOverride(address);
-    return form_.search().echo(address);
 }
 
 bool UpgradeController::sectionsDiffer() const {
@@ -127,7 +135,7 @@ void UpgradeController::UpgradeClick() {
     RouterRomId = romId;
     RouterType = type;
 
-    if (!echo(RouterIP)) {
+    if (!form_.search().echo(RouterIP)) {
         sinks.logLine(QStringLiteral("Unconnect to router : ") + RouterIP);
         failed();
         sinks.showBox(QStringLiteral("Unconnect to router"),
@@ -489,6 +497,9 @@ void UpgradeController::httpDone() {
         worker_->requestInterruption();
         // The worker stored 124 as its last act; its thread ends at once.
         if (worker_->wait(QDeadlineTimer(WorkerDoneJoin))) {
+            // Its last reports (status, Upgrade enabled) may still be queued: they come first.
+            if (QCoreApplication::instance())
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
             if (worker_->result() >= 0) {
                 form_.UpgradeSection = worker_->sentSections();
                 if (sectionsDiffer())

@@ -10,7 +10,6 @@
 #include <QtGlobal>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 namespace fw {
@@ -36,9 +35,6 @@ public:
     // The FTP, TFTP and read-back engines; null members keep the "not available" stand-ins.
     void setTransferServices(const TransferServices& services);
 
-    // Replaces the device search's ICMP echo (tests on loopback); empty: the search's echo.
-    std::function<bool(const QString&)> echoOverride;
-
     // Waits (bounded) until the HTTP worker's thread has ended; true when none is left running.
     bool waitForWorker(std::chrono::milliseconds bound);
     bool workerRunning() const;
@@ -46,6 +42,7 @@ public:
     // How long the GUI thread waits for the worker when it reports done, and at the end.
     static constexpr std::chrono::milliseconds WorkerDoneJoin{5000};
     static constexpr std::chrono::milliseconds WorkerShutdownJoin{10000};
+    static constexpr std::chrono::milliseconds WorkerPollStep{20};
     static constexpr int UserIdMaxLength = 19;
 
     // Process-wide router values of the current upgrade (written before the worker starts).
@@ -76,7 +73,6 @@ private:
     void tftpFinished();
     void tftpRejected();
     void watchdogExpired();
-    bool echo(const QString& address);
     bool sectionsDiffer() const;
     void failed();
     void succeeded();
