@@ -276,6 +276,7 @@ void TUpgradeForm1::setIpText(const QString& text) {
     if (i >= 0)
         IPComBox->setCurrentIndex(i);
     IPComBox->setEditText(text);
+    IPComBox->lineEdit()->setCursorPosition(0); // the address, not the line's tail, in view
 }
 
 void TUpgradeForm1::setIpItems(const QStringList& lines) {
