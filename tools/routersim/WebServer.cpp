@@ -401,7 +401,8 @@ void WebServer::acceptFrom(int listener, quint16 localPort, bool redirectListene
         const QString transcriptPath = config().transcriptPath;
         if (!transcriptPath.isEmpty()) {
             c->transcript.setFileName(transcriptPath);
-            if (!c->transcript.open(QIODevice::WriteOnly | QIODevice::Append))
+            if (!c->transcript.open(QIODevice::WriteOnly | QIODevice::Append |
+                                    QIODevice::Unbuffered))
                 qWarning("routersim: cannot write the transcript %s", qPrintable(transcriptPath));
         }
         connections_.push_back(std::move(c));
