@@ -4,9 +4,11 @@
 #include "Discovery.h"
 #include "SimConfig.h"
 #include "Transcript.h"
+#include "WebServer.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QMap>
 
 #include <cstdio>
 #include <memory>
@@ -36,12 +38,41 @@ void warnAboutKernelEcho(const SimConfig& config) {
     }
 }
 
+// "--web-options ADDR:KEY=VALUE,..." gives one router's web server its knobs (WebServer.h);
+// taken out of the arguments before the rest is parsed. False with *error on a bad value.
+bool takeWebOptions(QStringList& args, QMap<QString, QString>* options, QString* error) {
+    for (qsizetype i = 0; i < args.size();) {
+        if (args[i] != u"--web-options") {
+            ++i;
+            continue;
+        }
+        const QString value = args.value(i + 1);
+        const qsizetype colon = value.indexOf(u':');
+        if (colon <= 0) {
+            *error = QStringLiteral("--web-options wants ADDR:KEY=VALUE,...");
+            return false;
+        }
+        options->insert(value.left(colon), value.mid(colon + 1));
+        args.remove(i, 2);
+    }
+    return true;
+}
+
+// The router's web server port (80); tests outside a namespace may not bind it.
+constexpr quint16 WebPort = 80;
+
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QString error;
-    const auto config = SimConfig::parse(app.arguments().mid(1), &error);
+    QStringList args = app.arguments().mid(1);
+    QMap<QString, QString> webOptions;
+    if (!takeWebOptions(args, &webOptions, &error)) {
+        say(stderr, QStringLiteral("routersim: ") + error + u'\n' + SimConfig::usage());
+        return 2;
+    }
+    const auto config = SimConfig::parse(args, &error);
     if (!config) {
         say(stderr, QStringLiteral("routersim: ") + error + u'\n' + SimConfig::usage());
         return 2;
@@ -63,15 +94,24 @@ int main(int argc, char** argv) {
     // (common fields and options); start it here for every router and keep it alive with the
     // others below.
     std::vector<std::unique_ptr<QObject>> servers;
+    std::vector<std::unique_ptr<WebServer>> webServers;
     if (config->web) {
-        // HOOK(web): start one web server per router here, e.g.
-        //   for (const RouterConfig& r : config->routers) {
-        //       auto web = std::make_unique<WebServer>(r, &transcript);
-        //       if (!web->start(&error)) { report; return 2; }
-        //       servers.push_back(std::move(web));
-        //   }
-        say(stderr, QStringLiteral("routersim: --web: no web server in this build\n"));
-        return 2;
+        for (const RouterConfig& r : config->routers) {
+            const auto webConfig =
+                WebServerConfig::parse(webOptions.value(r.addressText()), &error);
+            if (!webConfig) {
+                say(stderr, QStringLiteral("routersim: --web-options %1: %2\n")
+                                .arg(r.addressText(), error));
+                return 2;
+            }
+            auto web = std::make_unique<WebServer>(*webConfig);
+            if (!web->start(r.addressText(), WebPort, &error)) {
+                say(stderr, QStringLiteral("routersim: web server on %1: %2\n")
+                                .arg(r.addressText(), error));
+                return 2;
+            }
+            webServers.push_back(std::move(web));
+        }
     }
 
     say(stdout, QStringLiteral("routersim ready\n"));
