@@ -1,6 +1,63 @@
+// Program entry: the main window first (its creation reads the command line and the package),
+// then, unless start-up ended the program, the search window and the message loop.
+
+#include "MessageWindowPresenter.h"
+#include "ProcessState.h"
+#include "TRefreshForm.h"
+#include "TUpgradeForm1.h"
+#include "package/ExtractionCleanup.h"
+#include "search/DeviceSearch.h"
+#include "ui/Headless.h"
+#include "upgrade/UpgradeForm.h"
+
 #include <QApplication>
+#include <QStringList>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// The offscreen platform's chatter is no part of a headless run's report on standard error.
+void headlessMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtDebugMsg || type == QtInfoMsg)
+        return;
+    if (text.contains(QLatin1String("does not support propagateSizeHints")) ||
+        text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")))
+        return;
+    fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+    fflush(stderr);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    // A headless run needs no display at all.
+    if (fw::headlessRun()) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qInstallMessageHandler(headlessMessages);
+    }
+    fw::installTerminationCleanup();
+
+    fw::ProcessState::quitAtStart = false;
     QApplication app(argc, argv);
-    return 0;
+    // The main window decides when the program ends (Exit, the watchdog, a headless idle end).
+    QApplication::setQuitOnLastWindowClosed(true);
+
+    fw::DeviceSearch search;
+    auto mainWindow = std::make_unique<fw::TUpgradeForm1>(search);
+    fw::MessageWindowPresenter messages(mainWindow.get());
+    mainWindow->setMessageWindowSink(&messages);
+    search.setSinks(mainWindow->sinks());
+
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    mainWindow->form().FormCreate(args, QCoreApplication::applicationFilePath());
+    if (fw::ProcessState::quitAtStart)
+        return mainWindow->form().exitStatus;
+
+    fw::TRefreshForm refreshForm(search, mainWindow.get());
+    mainWindow->setSearchWindow([&refreshForm] { refreshForm.exec(); });
+
+    mainWindow->show();
+    app.exec();
+    return mainWindow->form().exitStatus;
 }
