@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -298,6 +299,10 @@ struct Malformed {
     int records;
 };
 
+void PrintTo(const Malformed& m, std::ostream* os) {
+    *os << m.what;
+}
+
 class MalformedPackageTest : public PackageReaderTest,
                              public ::testing::WithParamInterface<Malformed> {};
 
@@ -506,6 +511,27 @@ TEST_F(TerminationCleanupTest, CleanupNowBeforeAnAbnormalEnd) {
         },
         ::testing::ExitedWithCode(3), "");
     EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(QLatin1Char(' ')).toStdString();
+}
+
+// In a child: a file size limit makes the write fail as a full disk would.
+bool writeFailureShowsDialog(const Sinks& sinks, const RecordingBox& box, const QString& base,
+                             const QString& exe) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = 4096;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    EmbeddedPackage r(sinks, base);
+    return r.ReadinputExeFile(exe) == -1 && box.calls.size() == 1 &&
+           box.calls[0].text == QStringLiteral("Write tmp file Error. Check Disk space !") &&
+           box.calls[0].caption.isNull() && box.calls[0].buttons == BoxButtons::YesOnly &&
+           box.calls[0].icon == BoxIcon::Error && r.fileCount() == 0;
+}
+
+TEST_F(TerminationCleanupTest, FailedWriteShowsTheDiskSpaceDialog) {
+    GTEST_FLAG_SET(death_test_style, "fast");
+    const QString exe = writeExe(pf::buildPackage(kBody, {{"big.bin", 0x080D, pattern(8192, 1)}}));
+    EXPECT_EXIT(::_exit(writeFailureShowsDialog(sinks, box, base.path(), exe) ? 0 : 1),
+                ::testing::ExitedWithCode(0), "");
 }
 
 TEST(ExtractionCleanupRegistry, DirectoriesAreUnregisteredWithTheirReader) {
