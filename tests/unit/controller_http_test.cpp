@@ -466,3 +466,18 @@ TEST_F(ControllerHttp, UnknownDeviceStartsWithFtpThenHttp) {
     runToEnd();
     EXPECT_EQ(server->requests().last().bytes, uploadRequest(kFirmware));
 }
+
+TEST_F(ControllerHttp, RefusedPasswordAfterTheFtpFallBackUploadsNothing) {
+    serve(QStringLiteral("password=right"));
+    h->addFile("fw.bin", kFirmware, AttrHandPicked);
+    h->chooseRouter(DeviceType::EchoOnly, "wrong");
+    h->form->UpgradeClick();
+    EXPECT_EQ(h->form->UpgradeMethod, Method::HttpAfterFtp);
+    ASSERT_EQ(h->view.boxes.size(), 1);
+    EXPECT_EQ(h->view.boxes[0].text,
+              QStringLiteral("Incorrect password. Please check and input again!"));
+    EXPECT_EQ(h->view.boxes[0].caption, QStringLiteral("Authentication Failed"));
+    EXPECT_EQ(targets().size(), 2); // no Basic authentication attempt, no upload
+    EXPECT_EQ(h->form->exitStatus, ExitStatus::Failed);
+    EXPECT_FALSE(h->controller().busy());
+}

@@ -256,7 +256,12 @@ UpgradeController::Step UpgradeController::httpLogin() {
         return Step::LeaveLoop;
 
     form_.UpgradePhase = Phase::HttpFailed;
-    if (form_.UpgradeMethod == Method::Http) {
+    // After a failed FTP attempt (133) the refusal is just as final: going on to Basic
+    // authentication there would upload after a refused password, since a new-firmware router
+    // answers that request with its index page.
+    const bool overHttp =
+        form_.UpgradeMethod == Method::Http || form_.UpgradeMethod == Method::HttpAfterFtp;
+    if (overHttp) {
         auto box = [&](const char* text) {
             sinks.showBox(QString::fromLatin1(text), QString(), BoxButtons::Ok);
         };
@@ -300,7 +305,7 @@ UpgradeController::Step UpgradeController::httpLogin() {
     if (r2 >= 0)
         return Step::LeaveLoop;
     failed();
-    if (form_.UpgradeMethod == Method::Http) {
+    if (overHttp) {
         switch (r2) {
         case LoginCode::SendFailed:
             sinks.showBox(QStringLiteral("Send request error"), QString(), BoxButtons::Ok);
