@@ -410,8 +410,9 @@ void WebServer::acceptFrom(int listener, quint16 localPort, bool redirectListene
 }
 
 bool WebServer::onReadable(Connection& c) {
-    QByteArray buffer(kReadSize, Qt::Uninitialized);
-    const ssize_t n = ::recv(c.fd, buffer.data(), size_t(buffer.size()), 0);
+    if (readBuffer_.size() < kReadSize)
+        readBuffer_.resize(kReadSize);
+    const ssize_t n = ::recv(c.fd, readBuffer_.data(), size_t(kReadSize), 0);
     if (n < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     if (n == 0) {
@@ -423,16 +424,16 @@ bool WebServer::onReadable(Connection& c) {
     c.lastActivity = Clock::now();
     if (c.header.isEmpty() && c.headerEnd < 0)
         c.firstByte = c.lastActivity;
-    const QByteArray data = buffer.left(n);
+    const QByteArrayView data(readBuffer_.constData(), n);
     if (c.transcript.isOpen())
-        c.transcript.write(data);
+        c.transcript.write(data.data(), n);
     if (c.silent)
         return true;
 
     qsizetype used = 0;
     if (c.headerEnd < 0) {
         const qsizetype before = c.header.size();
-        c.header += data;
+        c.header += data.first(std::min<qsizetype>(n, kMaxHeader + 4));
         qsizetype from = 0;
         const qsizetype firstLine = c.header.indexOf("\r\n");
         // The login request carries an extra header line that is empty at first: a blank line

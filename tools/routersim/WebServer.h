@@ -147,7 +147,9 @@ private:
     QByteArray address_;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
-    std::vector<std::unique_ptr<Connection>> connections_; // serving thread only
+    // Serving thread only.
+    std::vector<std::unique_ptr<Connection>> connections_;
+    QByteArray readBuffer_;
 };
 
 } // namespace routersim
