@@ -264,3 +264,27 @@ TEST_F(UploadTest, SilentRouterEndsAsAReceiveFailure) {
     EXPECT_EQ(rec.log().constLast(), QStringLiteral("receive response error 8"));
     EXPECT_EQ(stop, 0); // the file itself went out
 }
+
+TEST_F(UploadTest, UnopenableMessageFileEndsTheUpload) {
+    list.append(dir.filePath(QStringLiteral("gone.msg")), 0x0401, 1);
+    add(QStringLiteral("fw.bin.tmp"), kDefault, 16);
+    EXPECT_EQ(upload(), -1);
+    EXPECT_EQ(resultText, QStringLiteral("Open upgrade file error !"));
+    EXPECT_TRUE(rec.log().contains(QStringLiteral("Message file onen error : ") +
+                                   dir.filePath(QStringLiteral("gone.msg"))));
+}
+
+TEST(EngineExchangeTest, ConnectAndSendThenReceive) {
+    ScriptedPeer peer({{"HTTP/1.1 200 OK\r\n\r\nhello"}});
+    HttpEngine e;
+    EXPECT_EQ(e.ConnectAndSend("GET / HTTP/1.1\r\n\r\n", kLoopback, peer.port()), 1);
+    QByteArray reply;
+    EXPECT_EQ(e.ReceiveResponse(reply, 100), 24);
+    EXPECT_EQ(reply, QByteArray("HTTP/1.1 200 OK\r\n\r\nhello"));
+    EXPECT_EQ(e.ReceiveResponse(reply, 100), -1);
+    EXPECT_EQ(e.resultText, QStringLiteral("Read Data error!"));
+    EXPECT_EQ(peer.finish(), QByteArray("GET / HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(e.ConnectAndSend("x", QStringLiteral("not-an-address"), 80), -1);
+    EXPECT_EQ(e.resultText,
+              QStringLiteral("Failed to connect socket to IP : not-an-address and port : 80"));
+}
