@@ -31,6 +31,8 @@ void THTTPThread::run() {
     QString text;
     {
         HttpEngine engine;
+        if (job_.transferTimeout.count() > 0)
+            engine.setTransferTimeout(job_.transferTimeout);
         const int u =
             engine.UploadFirmware(stop, sinks, job_.files, job_.routerIp, job_.port, job_.romId);
         text = engine.resultText;

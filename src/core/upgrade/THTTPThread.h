@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QtGlobal>
 #include <atomic>
+#include <chrono>
 #include <functional>
 
 namespace fw {
@@ -30,6 +31,8 @@ struct HttpUploadJob {
     QString sectionList;
     bool interactive = false;
     bool factoryRelease = false;
+    // Bound on each send and receive of the upload (0: the socket client's own).
+    std::chrono::milliseconds transferTimeout{0};
     std::function<void()> enableUpgrade; // queued to the GUI thread by the controller
 };
 

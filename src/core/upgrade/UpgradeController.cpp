@@ -1,6 +1,7 @@
 #include "upgrade/UpgradeController.h"
 
 #include "http/LoginCheck.h"
+#include "net/SocketClient.h"
 #include "search/DeviceSearch.h"
 #include "ui/GuiThreadSinks.h"
 #include "upgrade/MainView.h"
@@ -11,6 +12,7 @@
 #include <QDeadlineTimer>
 #include <QEvent>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -392,6 +394,11 @@ void UpgradeController::startWorker() {
     job.sectionList = form_.sectionList;
     job.interactive = form_.Interactive;
     job.factoryRelease = form_.FactoryRelease;
+    // A router that stops answering is the watchdog's to report; the socket gives up a little
+    // later, so the worker has ended by the time the program does.
+    job.transferTimeout = std::min<std::chrono::milliseconds>(
+        SocketClient::DefaultTransferTimeout,
+        std::chrono::seconds(form_.StopLimit) + WorkerSocketGrace);
     job.enableUpgrade = [this] {
         QMetaObject::invokeMethod(
             &gui_, [this] { form_.view().setUpgradeEnabled(true); }, Qt::QueuedConnection);

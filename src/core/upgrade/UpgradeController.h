@@ -43,6 +43,8 @@ public:
     static constexpr std::chrono::milliseconds WorkerDoneJoin{5000};
     static constexpr std::chrono::milliseconds WorkerShutdownJoin{10000};
     static constexpr std::chrono::milliseconds WorkerPollStep{20};
+    // How much longer than the watchdog the upload's socket waits for a stalled router.
+    static constexpr std::chrono::seconds WorkerSocketGrace{5};
     static constexpr int UserIdMaxLength = 19;
 
     // Process-wide router values of the current upgrade (written before the worker starts).

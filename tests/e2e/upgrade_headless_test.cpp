@@ -1,0 +1,197 @@
+// Headless upgrades of the real program against routersim's web server on port 80, inside the
+// test's private network namespace: the command-line put, the put started by the packed
+// settings, refused passwords and a router that stalls until the watchdog ends the run.
+
+#include "support/NetNamespace.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+using namespace fw::test;
+
+namespace {
+
+const QString Router = QStringLiteral("192.168.123.254");
+constexpr std::chrono::milliseconds RunTimeout{60000};
+
+QByteArray firmwareImage() {
+    QByteArray b;
+    for (int i = 0; i < 40000; ++i)
+        b.append(char((i * 7 + i / 251) & 0xFF));
+    return b;
+}
+
+QByteArray expectedBody(const QByteArray& files) {
+    return "-----------------123456789\r\n"
+           "Content-Disposition: from-data; name=\"FN\"; filename=\"upgrade.bin\" \r\n"
+           "Content-Type: application/octet-stream \r\n"
+           "\r\n" +
+           files + "\r\n----\r\n";
+}
+
+class UpgradeHeadless : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QByteArray firmware = firmwareImage();
+    std::unique_ptr<SimProcess> sim;
+
+    void SetUp() override {
+        FW_REQUIRE_NETNS();
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_EQ(NetNamespace::addAddress(Router).toStdString(), "");
+        QFile f(path("fw.bin"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(firmware), firmware.size());
+    }
+    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+
+    // The program with the firmware and a settings record (fwpack settings options) appended.
+    QString pack(const QStringList& settingsOptions) {
+        const QString fwpack = buildPath(QStringLiteral("tools/fwpack/fwpack"));
+        const auto env = QProcessEnvironment::systemEnvironment();
+        ProgramRun s = runProgram(
+            fwpack,
+            QStringList{QStringLiteral("settings"), QStringLiteral("-o"), path("set.bin")} +
+                settingsOptions,
+            env, RunTimeout);
+        EXPECT_EQ(s.exitCode, 0) << s.err.toStdString();
+        ProgramRun c = runProgram(fwpack,
+                                  {QStringLiteral("create"), QStringLiteral("-o"), path("packed"),
+                                   fwupgradePath(), path("fw.bin") + QStringLiteral(":0x080D"),
+                                   path("set.bin") + QStringLiteral(":settings")},
+                                  env, RunTimeout);
+        EXPECT_EQ(c.exitCode, 0) << c.err.toStdString();
+        return path("packed");
+    }
+
+    // One normal router with its web server; `web` are the web server's knobs.
+    void startRouter(const QString& web) {
+        sim = std::make_unique<SimProcess>(QStringList{
+            QStringLiteral("--router"), Router + QStringLiteral(",state=normal,romid=ABC123"),
+            QStringLiteral("--web"), QStringLiteral("--web-options"),
+            Router + QStringLiteral(":body=") + path("body.bin") + QStringLiteral(",") + web});
+        QString error;
+        ASSERT_TRUE(sim->start(&error)) << error.toStdString();
+    }
+
+    ProgramRun run(const QString& program, const QStringList& args) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("FWUPGRADE_HEADLESS"), QStringLiteral("1"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        ProgramRun r = runProgram(program, args, env, RunTimeout);
+        EXPECT_TRUE(r.started);
+        EXPECT_FALSE(r.timedOut);
+        return r;
+    }
+    QByteArray body() const {
+        QFile f(path("body.bin"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    bool uploaded() const { return QFile::exists(path("body.bin")); }
+};
+
+QString describe(const ProgramRun& r) {
+    return QStringLiteral("exit %1\n--- out\n%2--- err\n%3")
+        .arg(r.exitCode)
+        .arg(QString::fromLocal8Bit(r.out), QString::fromLocal8Bit(r.err));
+}
+
+} // namespace
+
+TEST_F(UpgradeHeadless, CommandLinePutSendsTheFileAndExitsZero) {
+    // A router choice empties the password box (user release), so the router has none.
+    startRouter(QStringLiteral("password="));
+    const ProgramRun r =
+        run(pack({}), {QStringLiteral("put"), Router, QStringLiteral("null"),
+                       QStringLiteral("ABC123"), path("fw.bin"), QStringLiteral("log")});
+    const std::string why = describe(r).toStdString();
+    EXPECT_EQ(r.exitCode, 0) << why;
+    EXPECT_EQ(body(), expectedBody(firmware));
+    EXPECT_TRUE(r.out.contains("Unsing HTTP upgrade mode to : 192.168.123.254\n")) << why;
+    EXPECT_TRUE(r.out.contains("Upgrade success in New version\n")) << why;
+    EXPECT_TRUE(r.out.contains("HTTP upgrade section :\n")) << why;
+    EXPECT_TRUE(r.err.contains("status: Upgrade Successfully\n")) << why;
+    EXPECT_FALSE(r.err.contains("box: ")) << why; // unattended: no success box
+}
+
+TEST_F(UpgradeHeadless, PackedSettingsPutSendsTheEmbeddedFirmware) {
+    startRouter(QStringLiteral("password="));
+    // Shipped settings, except a put to the router: FTP first, which falls back to HTTP.
+    const QString program = pack({QStringLiteral("--start-mode"), QStringLiteral("put"),
+                                  QStringLiteral("--dst-ip"), Router});
+    const ProgramRun r = run(program, {});
+    const std::string why = describe(r).toStdString();
+    EXPECT_EQ(r.exitCode, 0) << why;
+    EXPECT_EQ(body(), expectedBody(firmware));
+    const qsizetype ftp = r.out.indexOf("Unsing FTP upgrade mode fail : 192.168.123.254\n");
+    const qsizetype http = r.out.indexOf("Unsing HTTP upgrade mode to : 192.168.123.254\n");
+    EXPECT_GE(ftp, 0) << why;
+    EXPECT_GT(http, ftp) << why;
+}
+
+TEST_F(UpgradeHeadless, WrongPasswordExitsOneAfterItsBox) {
+    startRouter(QStringLiteral("password=right"));
+    const ProgramRun r =
+        run(pack({}), {QStringLiteral("put"), Router, QStringLiteral("wrong"),
+                       QStringLiteral("ABC123"), path("fw.bin"), QStringLiteral("log")});
+    const std::string why = describe(r).toStdString();
+    EXPECT_EQ(r.exitCode, 1) << why;
+    EXPECT_TRUE(r.err.contains(
+        "box: Authentication Failed: Incorrect password. Please check and input again!\n"))
+        << why;
+    EXPECT_FALSE(uploaded());
+}
+
+TEST_F(UpgradeHeadless, OldFirmwareWithAWrongPasswordExitsOne) {
+    startRouter(QStringLiteral("firmware=old,password=right"));
+    const ProgramRun r =
+        run(pack({}), {QStringLiteral("put"), Router, QStringLiteral("wrong"),
+                       QStringLiteral("ABC123"), path("fw.bin"), QStringLiteral("log")});
+    const std::string why = describe(r).toStdString();
+    EXPECT_EQ(r.exitCode, 1) << why;
+    EXPECT_TRUE(r.out.contains("Old version detect\n")) << why;
+    EXPECT_TRUE(r.out.contains("FTP Mode upgrade fail last time...\n")) << why;
+    EXPECT_TRUE(r.err.contains(
+        "box: Authentication Failed: Incorrect password. Please check and input again!\n"))
+        << why;
+    EXPECT_FALSE(uploaded());
+}
+
+TEST_F(UpgradeHeadless, StalledRouterEndsThroughTheWatchdog) {
+    startRouter(QStringLiteral("password=,upg=silent"));
+    const QString program =
+        pack({QStringLiteral("--start-mode"), QStringLiteral("put"), QStringLiteral("--dst-ip"),
+              Router, QStringLiteral("--timeout"), QStringLiteral("3"),
+              QStringLiteral("--method-order"), QStringLiteral("1")});
+    QElapsedTimer t;
+    t.start();
+    const ProgramRun r = run(program, {});
+    const std::string why = describe(r).toStdString();
+    EXPECT_EQ(r.exitCode, 1) << why;
+    EXPECT_TRUE(r.out.contains("Set Time out value to : 3\n")) << why;
+    EXPECT_TRUE(r.out.contains("StopCounter : 1\nStopCounter : 2\n")) << why;
+    EXPECT_FALSE(r.out.contains("StopCounter : 3\n")) << why;
+    EXPECT_TRUE(r.err.contains("box: HTTP Upgrade Failure: Upgrade Abnormal Terminate and Please "
+                               "ReRun the program to ReUpgrade\n"))
+        << why;
+    // The upload's socket gave up soon after the watchdog: the worker ended on its own.
+    EXPECT_FALSE(r.err.contains("did not end in time")) << why;
+    EXPECT_LT(t.elapsed(), 30000);
+}
+
+TEST_F(UpgradeHeadless, PutWithoutAFileSendsNothing) {
+    // In parameter mode the package's files are not used: only a file given on the line is.
+    startRouter(QStringLiteral("password="));
+    const ProgramRun r = run(pack({}), {QStringLiteral("put"), Router, QStringLiteral("null"),
+                                        QStringLiteral("ABC123"), QStringLiteral("log")});
+    const std::string why = describe(r).toStdString();
+    EXPECT_EQ(r.exitCode, 3) << why;
+    EXPECT_FALSE(uploaded());
+    EXPECT_FALSE(r.out.contains("Unsing HTTP upgrade mode")) << why;
+}
+
+FW_NETNS_TEST_MAIN(QCoreApplication)
