@@ -392,3 +392,35 @@ TEST(MainWindowWidget, CloseDuringATransferAsksAndReleases) {
     t.w.startStopTimer(); // a closed window keeps no watchdog
     EXPECT_FALSE(t.w.stopTimerActive());
 }
+
+TEST(MainWindowWidget, UnreadablePackageEndsBeforeTheLoop) {
+    Window t(true);
+    ProcessState::quitAtStart = false;
+    t.w.form().FormCreate({}, t.temp.filePath(QStringLiteral("missing.exe")));
+    EXPECT_TRUE(ProcessState::quitAtStart);
+    EXPECT_TRUE(t.w.released());
+    EXPECT_EQ(t.w.form().exitStatus, ExitStatus::StartupEnded);
+    EXPECT_TRUE(t.err.contains(QStringLiteral("box: Initial Error: Read Imbed File Error !!")));
+    EXPECT_EQ(t.out.first(), QStringLiteral("Program Version V1.1.1f "));
+    // Nothing is ended by hand-driven event processing: only a running loop is ended.
+    QTest::qWait(20);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    ProcessState::quitAtStart = false;
+}
+
+TEST(MainWindowWidget, ChoosingALineFromTheList) {
+    Window t;
+    t.w.show();
+    t.w.form().HaveUpgradeFile = 1;
+    t.search.devices().append(DeviceRecord{DeviceType::Crash, QStringLiteral("10.0.0.1"), {}, {}});
+    t.search.devices().append(
+        DeviceRecord{DeviceType::EchoOnly, QStringLiteral("10.0.0.2"), {}, {}});
+    t.w.form().FillDeviceList();
+    auto* ip = t.child<QComboBox>("IPComBox");
+    ASSERT_EQ(ip->count(), 2);
+    EXPECT_EQ(t.w.form().UpgradeMethod, Method::None); // filling chooses nothing by itself
+    ip->setCurrentIndex(1);
+    emit ip->activated(1); // what a click on the second line raises
+    EXPECT_EQ(t.w.form().UpgradeMethod, Method::Ftp);
+    t.w.hide();
+}
