@@ -209,7 +209,8 @@ std::optional<SimConfig> SimConfig::parse(const QStringList& args, QString* erro
 QString SimConfig::usage() {
     return QStringLiteral(
         "usage: routersim --router ADDR[,key=value]... [--router ...] [--transcript FILE]\n"
-        "                 [--ports QUERY,BOOT,TFTP] [--web] [--no-echo] [--unicast-only]\n"
+        "                 [--ports QUERY,BOOT,TFTP] [--web [--web-options ADDR:KNOBS]...]\n"
+        "                 [--no-echo] [--unicast-only]\n"
         "router keys: state=normal|default|crashed  romid=TEXT  detail=TEXT  echo=yes|no\n"
         "             answers=none|query+boot+tftp+default  junk=N  extra=N  short=yes|no\n"
         "             cut=N  delay=MS\n");

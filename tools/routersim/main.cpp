@@ -91,9 +91,7 @@ int main(int argc, char** argv) {
     }
 
     // ---- Servers per router. Each server is one class reading its knobs from RouterConfig
-    // (common fields and options); start it here for every router and keep it alive with the
-    // others below.
-    std::vector<std::unique_ptr<QObject>> servers;
+    // (common fields and options); start it here for every router and keep it alive below.
     std::vector<std::unique_ptr<WebServer>> webServers;
     if (config->web) {
         for (const RouterConfig& r : config->routers) {
