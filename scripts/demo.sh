@@ -21,20 +21,18 @@ echo "== packing the demo program"
 # A 256 KiB demo image (a byte pattern; any bytes would do).
 python3 -c 'import sys; sys.stdout.buffer.write(bytes((i * 7 + i // 251) & 255 for i in range(262144)))' \
     >"$work/demo-firmware.bin"
-# The shipped settings, but starting a put to the router by itself. HTTP first (the shipped order
-# tries FTP first and falls back to HTTP).
-"$fwpack" settings -o "$work/settings.bin" --start-mode put --dst-ip "$router" --method-order 1
+# The shipped settings ride along; a command line takes precedence over them.
+"$fwpack" settings -o "$work/settings.bin"
 "$fwpack" create -o "$work/fwupgrade-demo" "$build/src/app/fwupgrade" \
     "$work/demo-firmware.bin:upgrade,normal,tftp,default" "$work/settings.bin:settings"
 "$fwpack" list "$work/fwupgrade-demo"
 
 # Everything below runs in a new network namespace: only lo, a default route through it, the
 # router's address on it. The simulator plays the router's discovery answers, ICMP echo and web
-# server on port 80. With user release settings the router choice empties the password box, so
-# the demo router has no password.
+# server on port 80, with the password the support engineer types on the command line.
 inner=$(cat <<'EOF'
 set -u
-work=$1 build=$2 router=$3
+work=$1 build=$2 router=$3 password=$4
 ip link set lo up
 ip addr add "$router/32" dev lo
 ip route add default dev lo src 127.0.0.1
@@ -42,7 +40,7 @@ ip route add default dev lo src 127.0.0.1
 echo 1 >/proc/sys/net/ipv4/icmp_echo_ignore_all 2>/dev/null || true
 
 "$build/tools/routersim/routersim" --router "$router,state=normal,romid=DEMO01,detail=Demo router" \
-    --web --web-options "$router:password=,body=$work/received.bin" \
+    --web --web-options "$router:password=$password,body=$work/received.bin" \
     >"$work/sim.out" 2>"$work/sim.err" &
 sim=$!
 for _ in $(seq 100); do
@@ -54,9 +52,10 @@ if ! grep -q "routersim ready" "$work/sim.out" 2>/dev/null; then
     echo "routersim did not start:"; cat "$work/sim.err"; kill "$sim" 2>/dev/null; exit 1
 fi
 
-echo "== FWUPGRADE_HEADLESS=1 fwupgrade-demo   (the packed settings start the put)"
+echo "== FWUPGRADE_HEADLESS=1 fwupgrade-demo put $router $password DEMO01"
 set +e
-FWUPGRADE_HEADLESS=1 QT_QPA_PLATFORM=offscreen timeout 90 "$work/fwupgrade-demo" \
+FWUPGRADE_HEADLESS=1 QT_QPA_PLATFORM=offscreen timeout 90 \
+    "$work/fwupgrade-demo" put "$router" "$password" DEMO01 \
     >"$work/log.txt" 2>"$work/reports.txt"
 status=$?
 kill "$sim" 2>/dev/null
@@ -73,7 +72,7 @@ EOF
 echo "== upgrading the simulated router $router in a private network namespace"
 if [ "$(id -u)" -eq 0 ]; then ns=(unshare -n); else ns=(unshare -rn); fi
 set +e
-timeout 150 "${ns[@]}" bash -c "$inner" demo "$work" "$build" "$router"
+timeout 150 "${ns[@]}" bash -c "$inner" demo "$work" "$build" "$router" demo123
 status=$?
 set -e
 

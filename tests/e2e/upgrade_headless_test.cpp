@@ -103,10 +103,9 @@ QString describe(const ProgramRun& r) {
 } // namespace
 
 TEST_F(UpgradeHeadless, CommandLinePutSendsTheFileAndExitsZero) {
-    // A router choice empties the password box (user release), so the router has none.
-    startRouter(QStringLiteral("password="));
+    startRouter(QStringLiteral("password=s3cret"));
     const ProgramRun r =
-        run(pack({}), {QStringLiteral("put"), Router, QStringLiteral("null"),
+        run(pack({}), {QStringLiteral("put"), Router, QStringLiteral("s3cret"),
                        QStringLiteral("ABC123"), path("fw.bin"), QStringLiteral("log")});
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 0) << why;
@@ -183,15 +182,18 @@ TEST_F(UpgradeHeadless, StalledRouterEndsThroughTheWatchdog) {
     EXPECT_LT(t.elapsed(), 30000);
 }
 
-TEST_F(UpgradeHeadless, PutWithoutAFileSendsNothing) {
-    // In parameter mode the package's files are not used: only a file given on the line is.
-    startRouter(QStringLiteral("password="));
-    const ProgramRun r = run(pack({}), {QStringLiteral("put"), Router, QStringLiteral("null"),
-                                        QStringLiteral("ABC123"), QStringLiteral("log")});
+TEST_F(UpgradeHeadless, PutWithoutAFileSendsThePackagedFirmware) {
+    // The support engineer's line: router, password, ROM identifier; the images are packed.
+    startRouter(QStringLiteral("password=s3cret"));
+    const ProgramRun r = run(pack({}), {QStringLiteral("put"), Router, QStringLiteral("s3cret"),
+                                        QStringLiteral("ABC123")});
     const std::string why = describe(r).toStdString();
-    EXPECT_EQ(r.exitCode, 3) << why;
-    EXPECT_FALSE(uploaded());
-    EXPECT_FALSE(r.out.contains("Unsing HTTP upgrade mode")) << why;
+    EXPECT_EQ(r.exitCode, 0) << why;
+    EXPECT_EQ(body(), expectedBody(firmware));
+    EXPECT_TRUE(r.out.contains("Login password correct in New version\n")) << why;
+    EXPECT_TRUE(r.out.contains("Imbed File Attrib : 2061\n")) << why; // the package was listed
+    // The packed settings are not read: the command line decides.
+    EXPECT_FALSE(r.out.contains("Set PassWd")) << why;
 }
 
 FW_NETNS_TEST_MAIN(QCoreApplication)

@@ -84,11 +84,14 @@ TEST(StartupCommandLine, FourParametersPresetAndStartAutomatically) {
     EXPECT_EQ(h.view.log.mid(2),
               QStringList({QStringLiteral("Set DstIP = 10.0.0.7 x in parameter input"),
                            QStringLiteral("Set password = secret in parameter input"),
-                           QStringLiteral("Set ROMID = HVK350 in parameter input")}));
+                           QStringLiteral("Set ROMID = HVK350 in parameter input"),
+                           // No file given: the executable's own package is looked at.
+                           QStringLiteral("No Imbed File Found !!")}));
     EXPECT_TRUE(h.form.PutMode);
     EXPECT_FALSE(h.form.ParamLog);
     EXPECT_EQ(h.form.HaveUpgradeFile, 0);
-    EXPECT_EQ(h.form.extractionCopy.count, 0);
+    ASSERT_EQ(h.form.extractionCopy.count, 1); // the body copy only
+    EXPECT_EQ(h.form.extractionCopy[0].attribute, 0);
 
     h.form.FormActivate();
     EXPECT_EQ(h.probed, QStringList{QStringLiteral("10.0.0.7")}); // the first word only
@@ -99,6 +102,33 @@ TEST(StartupCommandLine, FourParametersPresetAndStartAutomatically) {
     // Nothing answered: the list is empty and so is the address.
     EXPECT_EQ(h.view.ipText(), QString());
     EXPECT_EQ(h.view.status(), QStringLiteral("0 device found"));
+}
+
+TEST(StartupCommandLine, AGivenPasswordSurvivesTheRouterChoice) {
+    for (const char* verb : {"put", "set"}) {
+        SCOPED_TRACE(verb);
+        FormHarness h; // user release: a chosen router would empty the password box
+        h.onProbe = [&](const QString& a) { h.addDevice(DeviceType::Normal, a); };
+        h.form.FormCreate(args({verb, "10.0.0.1", "secret", "R", "/x/fw.bin"}), plainExe(h));
+        h.form.FormActivate();
+        EXPECT_EQ(h.form.UpgradeMethod, Method::Http);
+        EXPECT_EQ(h.view.password, QStringLiteral("secret"));
+        EXPECT_EQ(h.view.status(), QStringLiteral("Press Upgrade Button To Upgrade Router"));
+    }
+    {
+        FormHarness h; // "null" gives no password: the preset applies as usual
+        h.onProbe = [&](const QString& a) { h.addDevice(DeviceType::Normal, a); };
+        h.form.FormCreate(args({"put", "10.0.0.1", "null", "R", "/x/fw.bin"}), plainExe(h));
+        h.view.password = QStringLiteral("typed");
+        h.form.FormActivate();
+        EXPECT_EQ(h.view.password, QString());
+    }
+    {
+        FormHarness h; // a parameter error drops the password and the keeping with it
+        h.onProbe = [&](const QString& a) { h.addDevice(DeviceType::Normal, a); };
+        h.form.FormCreate(args({"put", "10.0.0.1", "secret", "R", "f", "x"}), plainExe(h));
+        EXPECT_FALSE(h.form.KeepPassword);
+    }
 }
 
 TEST(StartupCommandLine, FiveParametersLogOrFile) {

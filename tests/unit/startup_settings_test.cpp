@@ -122,16 +122,38 @@ TEST(StartupPackage, FormCloseDeletesTheExtractedFiles) {
     EXPECT_FALSE(QFileInfo::exists(dir));
 }
 
-TEST(StartupPackage, ParameterModeExtractsButUsesNothing) {
-    FormHarness h;
-    h.form.FormCreate({QStringLiteral("put"), QStringLiteral("10.0.0.1"), QStringLiteral("pw"),
-                       QStringLiteral("R")},
-                      writeExe(h, {upgradeFile(), settingsFile(shipped().bytes())}));
-    EXPECT_EQ(h.view.log.size(), 5); // nothing listed
-    EXPECT_EQ(h.form.extractionCopy.count, 0);
-    EXPECT_EQ(h.form.HaveUpgradeFile, 0);
-    ASSERT_NE(h.form.package, nullptr);
-    EXPECT_GT(h.form.package->extractionList().count, 0);
+TEST(StartupPackage, ParameterModeUsesThePackageOnlyWithoutAFile) {
+    const auto line = [](const char* verb, const char* file) {
+        QStringList a{QString::fromLatin1(verb), QStringLiteral("10.0.0.1"), QStringLiteral("pw"),
+                      QStringLiteral("R")};
+        if (file)
+            a << QString::fromLatin1(file);
+        return a;
+    };
+    for (const char* verb : {"put", "set"}) {
+        SCOPED_TRACE(verb);
+        FormHarness h; // no file given: the package is listed and its files are the ones sent
+        h.form.FormCreate(line(verb, nullptr),
+                          writeExe(h, {upgradeFile(), settingsFile(shipped().bytes())}));
+        ASSERT_NE(h.form.package, nullptr);
+        EXPECT_EQ(h.form.extractionCopy.count, h.form.package->extractionList().count);
+        EXPECT_EQ(h.form.extractionCopy.count, 3);
+        EXPECT_EQ(h.form.HaveUpgradeFile, 1);
+        EXPECT_EQ(h.view.log[5].left(13), QStringLiteral("Imbed file 0 "));
+        // The embedded settings stay unread: the command line decides.
+        h.form.FormActivate();
+        EXPECT_FALSE(h.view.log.join(QLatin1Char('\n')).contains(QStringLiteral("Set PassWd")));
+    }
+    {
+        FormHarness h; // a file given: the package is extracted, not listed, not used
+        h.form.FormCreate(line("put", "/x/fw.bin"),
+                          writeExe(h, {upgradeFile(), settingsFile(shipped().bytes())}));
+        EXPECT_EQ(h.view.log.size(), 5);
+        ASSERT_EQ(h.form.extractionCopy.count, 1);
+        EXPECT_EQ(h.form.extractionCopy[0].path, QStringLiteral("/x/fw.bin"));
+        ASSERT_NE(h.form.package, nullptr);
+        EXPECT_GT(h.form.package->extractionList().count, 0);
+    }
 }
 
 TEST(StartupSettings, ShippedSettingsOpenTheSearch) {
@@ -349,6 +371,28 @@ TEST(StartupSettings, PutStartMode) {
         EXPECT_TRUE(run.h.view.timerActive);
         EXPECT_EQ(run.h.form.UpgradeMethod, Method::Http);
         EXPECT_EQ(run.h.view.searchWindowShown, 0);
+    }
+    {
+        SettingsRecord r = shipped(); // an unattended put keeps the password it was given
+        r.setByte(SettingsRecord::StartMode, 2);
+        r.setText(SettingsRecord::DstIP, "10.0.0.5");
+        r.setText(SettingsRecord::PassWd, "s3cret");
+        SettingsRun run({upgradeFile(), settingsFile(r.bytes())});
+        run.h.addDevice(DeviceType::Normal, QStringLiteral("10.0.0.5"));
+        run.h.form.FormActivate();
+        EXPECT_TRUE(run.h.form.AutoStart);
+        EXPECT_EQ(run.h.view.password, QStringLiteral("s3cret"));
+    }
+    {
+        SettingsRecord r = shipped(); // a set waits for a person: the user-release preset holds
+        r.setByte(SettingsRecord::StartMode, 4);
+        r.setText(SettingsRecord::DstIP, "10.0.0.5");
+        r.setText(SettingsRecord::PassWd, "s3cret");
+        SettingsRun run({upgradeFile(), settingsFile(r.bytes())});
+        run.h.addDevice(DeviceType::Normal, QStringLiteral("10.0.0.5"));
+        run.h.form.FormActivate();
+        EXPECT_TRUE(run.h.form.Interactive);
+        EXPECT_EQ(run.h.view.password, QString());
     }
     {
         SettingsRecord r = shipped(); // an address and no file at all

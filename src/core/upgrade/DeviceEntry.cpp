@@ -125,10 +125,13 @@ void UpgradeForm::IPComBoxChange() {
         if (r.address != a)
             continue;
 
-        if (releaseToUser() || romIdWithoutFactoryPassword(r.romId))
-            view_.setPasswordText(QString());
-        else
-            view_.setPasswordText(kFactoryPassword);
+        // A password given for this run stays: the presets are for a person choosing a router.
+        if (!KeepPassword) {
+            if (releaseToUser() || romIdWithoutFactoryPassword(r.romId))
+                view_.setPasswordText(QString());
+            else
+                view_.setPasswordText(kFactoryPassword);
+        }
 
         switch (r.type) {
         case 0:

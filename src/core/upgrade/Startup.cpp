@@ -51,8 +51,10 @@ void UpgradeForm::FormCreate(const QStringList& args, const QString& exePath) {
 
     const qint32 r = package->ReadinputExeFile(exePath);
 
-    // Parameter mode extracts the package (and deletes it at the end) but uses none of it.
-    if (ParamMode && (!view_.updateFileNameText().isEmpty() || !GetMode))
+    // A file named on the command line (or a read-back's output name) replaces the package,
+    // which is then extracted and deleted but not used. A put or set without a file upgrades
+    // with the package's own files, so a packed executable can be scripted.
+    if (ParamMode && !view_.updateFileNameText().isEmpty())
         return;
 
     if (r == -2) {
@@ -108,6 +110,7 @@ void UpgradeForm::readCommandLine(const QStringList& args) {
         log(QStringLiteral("Set password = null in parameter input"));
     } else {
         view_.setPasswordText(password);
+        KeepPassword = !password.isEmpty();
         log(QStringLiteral("Set password = ") + password + QStringLiteral(" in parameter input"));
     }
     const QString& rom = args[3];
@@ -172,7 +175,7 @@ void UpgradeForm::parameterError() {
     view_.setPasswordText(QString());
     view_.setUpdateFileNameText(QString());
     romId = kDefaultRomId;
-    ParamMode = ParamLog = GetMode = PutMode = false;
+    ParamMode = ParamLog = GetMode = PutMode = KeepPassword = false;
     // A file named before the error is not kept either.
     HaveUpgradeFile = 0;
     extractionCopy.clear();
@@ -238,6 +241,12 @@ void UpgradeForm::FormActivate() {
     default:
         break;
     }
+}
+
+// A put that starts by itself keeps the settings' password for the router it names.
+int UpgradeForm::unattendedPut(int startCode) {
+    KeepPassword = startCode == 1 && !view_.passwordText().isEmpty();
+    return startCode;
 }
 
 int UpgradeForm::ReadSettings() {
@@ -332,11 +341,11 @@ int UpgradeForm::ReadSettings() {
                 useSingleFile(fileName);
                 view_.setUpdateFileNameText(fileName + QStringLiteral(" ;"));
                 log(QStringLiteral("Initial put upgrade file : ") + view_.updateFileNameText());
-                return view_.ipText().isEmpty() ? 0 : 1;
+                return unattendedPut(view_.ipText().isEmpty() ? 0 : 1);
             }
             if (view_.ipText().isEmpty())
                 return 0;
-            return HaveUpgradeFile == 1 ? 1 : 3;
+            return unattendedPut(HaveUpgradeFile == 1 ? 1 : 3);
         case 1: // get: FileName holds the output name first
             if (fileGiven) {
                 HaveUpgradeFile = 1;

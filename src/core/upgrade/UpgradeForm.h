@@ -93,6 +93,8 @@ public:
     // --- state (names as the window's fields)
     SettingsRecord settings;
     bool PutMode = false, GetMode = false, ParamMode = false, ParamLog = false;
+    // A password handed over for an unattended run; choosing a router must not replace it.
+    bool KeepPassword = false;
     QString romId = QStringLiteral("Ulvika");
     qint16 HaveUpgradeFile = 0;
     qint16 UpgradeMethod = 0;
@@ -136,6 +138,7 @@ private:
     void readCommandLine(const QStringList& args);
     void parameterError();
     void useSingleFile(const QString& path);
+    int unattendedPut(int startCode);
     void probe(const QString& address);
     void setGroup(Group g, int top, bool visible);
     void stackLayout(bool password, bool file);
