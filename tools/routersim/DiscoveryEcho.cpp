@@ -1,6 +1,7 @@
 #include "DiscoveryEcho.h"
 
 #include "Transcript.h"
+#include "net/IcmpEcho.h"
 
 #include <QSocketNotifier>
 
@@ -21,18 +22,6 @@ constexpr quint8 EchoRequestType = 8;
 constexpr int IcmpHeaderSize = 8;
 // Packets read per notification at most; the notifier fires again for the rest.
 constexpr int MaxPerWake = 256;
-
-quint16 checksum(const QByteArray& bytes) {
-    quint32 sum = 0;
-    const int n = int(bytes.size());
-    for (int i = 0; i + 1 < n; i += 2)
-        sum += (quint32(quint8(bytes[i])) << 8) | quint8(bytes[i + 1]);
-    if (n % 2)
-        sum += quint32(quint8(bytes[n - 1])) << 8;
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return quint16(~sum);
-}
 
 QString dotted(quint32 networkOrder) {
     in_addr a{};
@@ -102,7 +91,7 @@ QByteArray DiscoveryEcho::replyTo(const QByteArray& request) {
     reply[0] = char(EchoReplyType);
     reply[2] = 0;
     reply[3] = 0;
-    const quint16 sum = checksum(reply);
+    const quint16 sum = fw::IcmpEcho::checksum(reply);
     reply[2] = char(sum >> 8);
     reply[3] = char(sum & 0xFF);
     return reply;

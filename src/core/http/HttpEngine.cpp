@@ -83,6 +83,22 @@ QByteArray HttpEngine::BuildUploadHeader(qint64 totalLength) {
     return h;
 }
 
+bool HttpEngine::connectToRouter(const QString& routerIp, quint16 port) {
+    if (socket_.OpenSocket() < 0) {
+        sinks_.logLine(socket_.lastError);
+        resultText = socket_.lastError;
+        return false;
+    }
+    if (socket_.ConnectTo(routerIp, port) < 0) {
+        sinks_.logLine(socket_.lastError);
+        sinks_.setStatus(QStringLiteral("Connect to router failure"));
+        resultText = socket_.lastError;
+        return false;
+    }
+    sinks_.setStatus(QStringLiteral("Connecting to router"));
+    return true;
+}
+
 int HttpEngine::UploadFirmware(StopCounter& stopCounter, const Sinks& sinks,
                                const ExtractionList& files, const QString& routerIp, quint16 port,
                                const QString& romId) {
@@ -90,18 +106,8 @@ int HttpEngine::UploadFirmware(StopCounter& stopCounter, const Sinks& sinks,
     sentSections.clear();
     prepareSelection(sinks, files, romId);
 
-    if (socket_.OpenSocket() < 0) {
-        sinks_.logLine(socket_.lastError);
-        resultText = socket_.lastError;
+    if (!connectToRouter(routerIp, port))
         return -1;
-    }
-    if (socket_.ConnectTo(routerIp, port) < 0) {
-        sinks_.logLine(socket_.lastError);
-        sinks_.setStatus(QStringLiteral("Connect to router failure"));
-        resultText = socket_.lastError;
-        return -1;
-    }
-    sinks_.setStatus(QStringLiteral("Connecting to router"));
 
     const qint64 total = UploadLength();
     if (total < 0) {
@@ -306,18 +312,8 @@ int HttpEngine::HttpGetRom(const Sinks& sinks, const QString& routerIp, quint16 
     const QByteArray request =
         "GET /config.bin?O=" + oText.toLatin1() + "&L=" + lText.toLatin1() + " HTTP/1.1\r\n\r\n";
 
-    if (socket_.OpenSocket() < 0) {
-        sinks_.logLine(socket_.lastError);
-        resultText = socket_.lastError;
+    if (!connectToRouter(routerIp, port))
         return -1;
-    }
-    if (socket_.ConnectTo(routerIp, port) < 0) {
-        sinks_.logLine(socket_.lastError);
-        sinks_.setStatus(QStringLiteral("Connect to router failure"));
-        resultText = socket_.lastError;
-        return -1;
-    }
-    sinks_.setStatus(QStringLiteral("Connecting to router"));
     sinks_.setProgressMaximum(length);
     sinks_.setProgressPosition(0);
     sinks_.logLine(QStringLiteral("Prepare to send get command: \n"));

@@ -70,6 +70,8 @@ public:
 
 private:
     void useSinks(const Sinks& sinks);
+    // Opens the connection; false with resultText set and the failure logged.
+    bool connectToRouter(const QString& routerIp, quint16 port);
     // Streams one selected file, the end marker straight after its last byte when `last`.
     // Bytes sent, or -1 with resultText set and the failure logged.
     qint64 sendFile(const QString& path, bool last);

@@ -102,6 +102,43 @@ SocketClient::Readiness SocketClient::waitReady(Direction direction, int* wsaErr
     return r == Readiness::TimedOut ? Readiness::Ready : r;
 }
 
+// The readiness wait only filters error and exception states; a quiet socket is tried anyway.
+bool SocketClient::readyFor(Direction direction) {
+    const bool send = direction == Direction::Send;
+    int err = 0;
+    switch (waitReady(direction, &err)) {
+    case Readiness::Failed:
+        setSocketError(QStringLiteral("Socket Error: "), err);
+        return false;
+    case Readiness::Exception:
+        lastError = send ? QStringLiteral("Unexcept condition to send data ")
+                         : QStringLiteral("Unexcept condition to receive data ");
+        return false;
+    case Readiness::NotReady:
+        lastError = send ? QStringLiteral("Unexcept condition in send data ")
+                         : QStringLiteral("Unexcept condition in receive data ");
+        return false;
+    case Readiness::Ready:
+    case Readiness::TimedOut:
+        break;
+    }
+    return true;
+}
+
+// Reads one chunk of at most ChunkSize bytes into `chunk` (ChunkSize + 1 bytes), zero-terminated.
+// Returns its length, 0 when the peer closed or the read failed, -1 when the wait failed.
+qint64 SocketClient::receiveChunk(Handle h, char* chunk) {
+    std::memset(chunk, 0, size_t(ChunkSize) + 1);
+    if (!readyFor(Direction::Receive))
+        return -1;
+    int err = 0;
+    const qint64 n = platformReceive(h, chunk, ChunkSize, &err);
+    if (n <= 0)
+        return 0;
+    chunk[n] = '\0';
+    return n;
+}
+
 qint64 SocketClient::SendData(const char* data, qint64 length, ProgressSink* progress) {
     const Handle h = slot_;
     if (h == InvalidHandle) {
@@ -112,21 +149,9 @@ qint64 SocketClient::SendData(const char* data, qint64 length, ProgressSink* pro
         return 0;
     qint64 sent = 0;
     while (sent < length) {
+        if (!readyFor(Direction::Send))
+            return -1;
         int err = 0;
-        switch (waitReady(Direction::Send, &err)) {
-        case Readiness::Failed:
-            setSocketError(QStringLiteral("Socket Error: "), err);
-            return -1;
-        case Readiness::Exception:
-            lastError = QStringLiteral("Unexcept condition to send data ");
-            return -1;
-        case Readiness::NotReady:
-            lastError = QStringLiteral("Unexcept condition in send data ");
-            return -1;
-        case Readiness::Ready:
-        case Readiness::TimedOut:
-            break;
-        }
         const qint64 n = platformSend(h, data + sent, length - sent, &err);
         if (n < 0) {
             setSocketError(QStringLiteral("Send Data Error: "), err);
@@ -150,24 +175,10 @@ int SocketClient::ReceiveToBuffer(char* buffer, int capacity) {
     int total = 0;
     ChunkBuffer chunk;
     for (;;) {
-        chunk.fill('\0');
-        int err = 0;
-        switch (waitReady(Direction::Receive, &err)) {
-        case Readiness::Failed:
-            setSocketError(QStringLiteral("Socket Error: "), err);
+        const qint64 n = receiveChunk(h, chunk.data());
+        if (n < 0)
             return -1;
-        case Readiness::Exception:
-            lastError = QStringLiteral("Unexcept condition to receive data ");
-            return -1;
-        case Readiness::NotReady:
-            lastError = QStringLiteral("Unexcept condition in receive data ");
-            return -1;
-        case Readiness::Ready:
-        case Readiness::TimedOut:
-            break;
-        }
-        const qint64 n = platformReceive(h, chunk.data(), ChunkSize, &err);
-        if (n <= 0) {
+        if (n == 0) {
             // Peer closed, or an error: after some data it is the end of the reply.
             if (total <= 0) {
                 lastError = QStringLiteral("Read Data error!");
@@ -175,7 +186,6 @@ int SocketClient::ReceiveToBuffer(char* buffer, int capacity) {
             }
             return total;
         }
-        chunk[size_t(n)] = '\0';
         // The n bytes and their zero byte must end before the last byte of the buffer.
         if (qint64(total) + n + 1 >= capacity) {
             const qint64 fits = std::max<qint64>(0, capacity - total);
@@ -218,31 +228,16 @@ qint64 SocketClient::ReceiveToFile(const QString& path, ProgressSink* progress) 
     qint64 total = 0;
     ChunkBuffer chunk;
     for (;;) {
-        chunk.fill('\0');
-        int err = 0;
-        switch (waitReady(Direction::Receive, &err)) {
-        case Readiness::Failed:
-            setSocketError(QStringLiteral("Socket Error: "), err);
+        const qint64 n = receiveChunk(h, chunk.data());
+        if (n < 0)
             return -1;
-        case Readiness::Exception:
-            lastError = QStringLiteral("Unexcept condition to receive data ");
-            return -1;
-        case Readiness::NotReady:
-            lastError = QStringLiteral("Unexcept condition in receive data ");
-            return -1;
-        case Readiness::Ready:
-        case Readiness::TimedOut:
-            break;
-        }
-        const qint64 n = platformReceive(h, chunk.data(), ChunkSize, &err);
-        if (n <= 0) {
+        if (n == 0) {
             if (total <= 0) {
                 lastError = QStringLiteral("Read Data error!");
                 return -1;
             }
             return total;
         }
-        chunk[size_t(n)] = '\0';
         qint64 bodyStart = 0;
         if (total == 0) {
             if (!chunkContains(chunk, n, " 200 OK")) {

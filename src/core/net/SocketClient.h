@@ -77,6 +77,8 @@ private:
     enum class Direction { Send, Receive };
 
     Readiness waitReady(Direction direction, int* wsaError) const;
+    bool readyFor(Direction direction);
+    qint64 receiveChunk(Handle h, char* chunk);
     void setSocketError(const QString& prefix, int wsaError);
 
     // Platform layer (SocketClient_posix.cpp). Failures give a Windows Sockets error number.
