@@ -11,10 +11,12 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -22,7 +24,9 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <memory>
 
 using namespace fw;
 using routersim::WebServer;
@@ -76,60 +80,86 @@ bool pumpUntil(const std::function<bool()>& done, int ms) {
 
 } // namespace
 
-TEST(UpgradeWindow, ChooseTypePressUpgradeSeeSuccess) {
-    app();
-    WebServer server(*routersim::WebServerConfig::parse(QStringLiteral("password=secret")));
-    QString error;
-    ASSERT_TRUE(server.start(QStringLiteral("127.0.0.1"), 0, &error)) << error.toStdString();
+// The main window over an executable without a package, the image given by hand, and the
+// router found by the search at 127.0.0.1 with its web server in this process.
+class UpgradeWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app();
+        server = std::make_unique<WebServer>(
+            *routersim::WebServerConfig::parse(QStringLiteral("password=secret")));
+        QString error;
+        ASSERT_TRUE(server->start(QStringLiteral("127.0.0.1"), 0, &error)) << error.toStdString();
+        search.setEchoFunction([](const QString& a) { return a == QStringLiteral("127.0.0.1"); });
+        config.tempBase = temp.path();
+        config.webPort = server->port();
+        config.probe = [](const QString&) {};
+    }
+    void TearDown() override {
+        if (server)
+            server->stop();
+    }
 
-    QTemporaryDir temp;
-    const QString image = temp.filePath(QStringLiteral("router.bin"));
-    const QByteArray firmware = QByteArray("IMAGE") + QByteArray(20000, '\x5a');
-    {
+    void writeImage(const QByteArray& bytes) {
+        firmware = bytes;
         QFile f(image);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(firmware);
+        ASSERT_EQ(f.write(firmware), firmware.size());
     }
 
+    // Starts the window and chooses the router as the list does; the password is still to type.
+    void openWindow() {
+        w = std::make_unique<TUpgradeForm1>(search, config, HeadlessPolicy::interactive());
+        w->setStartOnActivate(false);
+        UpgradeForm& form = w->form();
+        const QString exe = temp.filePath(QStringLiteral("plain.exe"));
+        {
+            QFile f(exe);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("MZ");
+        }
+        form.FormCreate({}, exe);
+        form.extractionCopy.append(image, AttrHandPicked, 1);
+        form.HaveUpgradeFile = 1;
+        form.Interactive = true;
+        form.SetLayout(3);
+        w->show();
+
+        search.devices().append(DeviceRecord{DeviceType::Normal, QStringLiteral("127.0.0.1"),
+                                             QStringLiteral("ABC123"), QStringLiteral("Router")});
+        form.FillDeviceList();
+
+        combo = w->findChild<QComboBox*>(QStringLiteral("IPComBox"));
+        password = w->findChild<QLineEdit*>(QStringLiteral("PasswordComBox"));
+        upgrade = w->findChild<QPushButton*>(QStringLiteral("Upgrade"));
+        memo = w->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
+        status = w->findChild<QStatusBar*>(QStringLiteral("StatusBar1"));
+        progress = w->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+        ASSERT_TRUE(combo && password && upgrade && memo && status && progress);
+        ASSERT_GE(combo->count(), 1);
+        combo->setCurrentIndex(0);
+        emit combo->activated(0);
+    }
+
+    QTemporaryDir temp;
+    QString image = temp.filePath(QStringLiteral("router.bin"));
+    QByteArray firmware;
+    std::unique_ptr<WebServer> server;
     DeviceSearch search;
-    search.setEchoFunction([](const QString& a) { return a == QStringLiteral("127.0.0.1"); });
     UpgradeFormConfig config;
-    config.tempBase = temp.path();
-    config.webPort = server.port();
-    config.probe = [](const QString&) {};
-    TUpgradeForm1 w(search, config, HeadlessPolicy::interactive());
-    w.setStartOnActivate(false);
-    UpgradeForm& form = w.form();
-    // Start-up over an executable without a package; the file is then given by hand.
-    const QString exe = temp.filePath(QStringLiteral("plain.exe"));
-    {
-        QFile f(exe);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("MZ");
-    }
-    form.FormCreate({}, exe);
-    form.extractionCopy.append(image, AttrHandPicked, 1);
-    form.HaveUpgradeFile = 1;
-    form.Interactive = true;
-    form.SetLayout(3);
-    w.show();
+    std::unique_ptr<TUpgradeForm1> w;
+    QComboBox* combo = nullptr;
+    QLineEdit* password = nullptr;
+    QPushButton* upgrade = nullptr;
+    QPlainTextEdit* memo = nullptr;
+    QStatusBar* status = nullptr;
+    QProgressBar* progress = nullptr;
+};
 
-    // The search found the router.
-    search.devices().append(DeviceRecord{DeviceType::Normal, QStringLiteral("127.0.0.1"),
-                                         QStringLiteral("ABC123"), QStringLiteral("Router")});
-    form.FillDeviceList();
-
-    auto* combo = w.findChild<QComboBox*>(QStringLiteral("IPComBox"));
-    auto* password = w.findChild<QLineEdit*>(QStringLiteral("PasswordComBox"));
-    auto* upgrade = w.findChild<QPushButton*>(QStringLiteral("Upgrade"));
-    auto* memo = w.findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
-    auto* status = w.findChild<QStatusBar*>(QStringLiteral("StatusBar1"));
-    ASSERT_TRUE(combo && password && upgrade && memo && status);
-    ASSERT_GE(combo->count(), 1);
-
-    // Choose the router as the list does, then type the password.
-    combo->setCurrentIndex(0);
-    emit combo->activated(0);
+TEST_F(UpgradeWindow, ChooseTypePressUpgradeSeeSuccess) {
+    writeImage(QByteArray("IMAGE") + QByteArray(20000, '\x5a'));
+    ASSERT_NO_FATAL_FAILURE(openWindow());
+    UpgradeForm& form = w->form();
     EXPECT_TRUE(password->isEnabled());
     EXPECT_EQ(status->currentMessage(), QStringLiteral("Please input the password"));
     QTest::keyClicks(password, QStringLiteral("secret"));
@@ -154,14 +184,57 @@ TEST(UpgradeWindow, ChooseTypePressUpgradeSeeSuccess) {
     EXPECT_EQ(form.UpgradePhase.load(), Phase::HttpAccepted);
     EXPECT_EQ(form.exitStatus, ExitStatus::Ok);
     EXPECT_FALSE(form.controller().busy());
-    EXPECT_TRUE(w.isVisible()); // a person is present: the window stays
+    EXPECT_TRUE(w->isVisible()); // a person is present: the window stays
 
     // The router got the login, the index and exactly the file between part header and marker.
-    ASSERT_EQ(server.requestCount(), 3);
-    EXPECT_TRUE(server.requests()[0].bytes.startsWith(
+    ASSERT_EQ(server->requestCount(), 3);
+    EXPECT_TRUE(server->requests()[0].bytes.startsWith(
         "GET /cgi-bin/logi?rc=@&PSW=secret&rd=menu HTTP/1.1\r\n"));
-    const QByteArray body = server.lastUploadBody();
+    const QByteArray body = server->lastUploadBody();
     EXPECT_TRUE(body.endsWith(firmware + "\r\n----\r\n"));
     EXPECT_EQ(body.size(), firmware.size() + 147);
-    server.stop();
+}
+
+TEST_F(UpgradeWindow, WindowAnswersWhileALargeImageGoesOut) {
+    // 32 MiB: long enough for many timer ticks, short enough for a sanitizer build.
+    QByteArray big(32 << 20, '\0');
+    for (qsizetype i = 0; i < big.size(); ++i)
+        big[i] = char((i * 13 + i / 4099) & 0xFF);
+    writeImage(big);
+    ASSERT_NO_FATAL_FAILURE(openWindow());
+    QTest::keyClicks(password, QStringLiteral("secret"));
+
+    // The GUI thread's event loop must keep turning: the gap between ticks of a 10 ms timer
+    // stays short for the whole upload, and the bar moves while the bytes go out.
+    QElapsedTimer clock;
+    qint64 last = 0, longestGap = 0;
+    int ticks = 0, barMoves = 0, lastBar = 0;
+    QTimer heartbeat;
+    heartbeat.setInterval(10);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        longestGap = std::max(longestGap, now - last);
+        last = now;
+        ++ticks;
+        if (progress->value() != lastBar) {
+            lastBar = progress->value();
+            ++barMoves;
+        }
+    });
+
+    BoxAnswerer answerer;
+    clock.start();
+    heartbeat.start();
+    QTest::mouseClick(upgrade, Qt::LeftButton);
+    ASSERT_TRUE(pumpUntil([&] { return !answerer.seen.isEmpty(); }, 60000));
+    heartbeat.stop();
+
+    EXPECT_EQ(answerer.seen[0].text, QStringLiteral("Upgrade Successfully"));
+    EXPECT_EQ(server->lastUploadBodySize(), firmware.size() + 147);
+    EXPECT_GT(ticks, 5);
+    EXPECT_GE(barMoves, 2);
+    // Were the upload on this thread, the longest gap would be about the whole upload.
+    const qint64 duration = clock.elapsed();
+    EXPECT_LT(longestGap, std::max<qint64>(250, duration / 4))
+        << "the window stood still for " << longestGap << " ms of " << duration;
 }
