@@ -9,6 +9,8 @@ const QString UnavailableFtpUpgrade::NotAvailableText =
     QStringLiteral("FTP upgrade is not available in this build");
 const QString UnavailableTftpUpgrade::NotAvailableText =
     QStringLiteral("TFTP upgrade is not available in this build");
+const QString UnavailableFtpRomRead::NotAvailableText =
+    QStringLiteral("FTP ROM read is not available in this build");
 const QString UnavailableRomReadBack::NotAvailableText =
     QStringLiteral("ROM read-back is not available in this build");
 
@@ -26,6 +28,12 @@ int UnavailableTftpUpgrade::TftpUpgrade(StopCounter& stopCounter, std::atomic<qi
     fileOpenFlag = 0;
     phase = Phase::TftpFailed;
     stopCounter = StopCode::TftpRejected;
+    return -1;
+}
+
+int UnavailableFtpRomRead::FtpGetRom(const Sinks&, const QString&, const QString&, const QString&,
+                                     const QString&) {
+    resultText_ = NotAvailableText;
     return -1;
 }
 

@@ -40,6 +40,18 @@ public:
     virtual QString sentSections() const = 0;
 };
 
+// The FTP ROM read (the FTP window's FtpGetRom) that the read-back tries before HTTP. Blocks its
+// caller but keeps the event loop turning. GUI thread.
+class FtpRomReadService {
+public:
+    virtual ~FtpRomReadService() = default;
+    // 1 file received; -2 password refused; -3 unexpected failure during the retrieval; -1 any
+    // other failure. resultText() is set on every failure.
+    virtual int FtpGetRom(const Sinks& sinks, const QString& routerIp, const QString& password,
+                          const QString& remoteName, const QString& localPath) = 0;
+    virtual QString resultText() const = 0;
+};
+
 // The ROM read-back run from the first StopTimer tick while GetMode is set.
 class RomReadBackService {
 public:
@@ -69,6 +81,18 @@ public:
                     const ExtractionList& files, const QString& routerIp, const QString& romId,
                     qint32 routerType, qint32& fileOpenFlag) override;
     QString sentSections() const override { return {}; }
+};
+
+// -1 ("any other failure"): the read-back goes on with HTTP.
+class UnavailableFtpRomRead final : public FtpRomReadService {
+public:
+    static const QString NotAvailableText; // "FTP ROM read is not available in this build"
+    int FtpGetRom(const Sinks& sinks, const QString& routerIp, const QString& password,
+                  const QString& remoteName, const QString& localPath) override;
+    QString resultText() const override { return resultText_; }
+
+private:
+    QString resultText_;
 };
 
 // Stops the timer, clears GetMode, reports, marks the run failed and closes the window.
