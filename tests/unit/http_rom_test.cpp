@@ -107,3 +107,111 @@ TEST_F(RomReadTest, UnreachableRouter) {
                   QString::number(closed));
     EXPECT_EQ(rec.status(), QStringList{QStringLiteral("Connect to router failure")});
 }
+
+TEST_F(RomReadTest, SuccessReportsConnectingAndLeavesPasswordAndOffsetUnused) {
+    rec.position = 100000;
+    HttpEngine e;
+    ASSERT_EQ(e.HttpGetRom(rec.sinks(), kLoopback, server.port(), out(), QStringLiteral("pw&x"),
+                           123456, 0x40, QStringLiteral("100"), QStringLiteral("40")),
+              1);
+    EXPECT_EQ(rec.status(), QStringList{QStringLiteral("Connecting to router")});
+    ASSERT_EQ(server.requestCount(), 1);
+    EXPECT_EQ(server.requests()[0].bytes,
+              QByteArray("GET /config.bin?O=100&L=40 HTTP/1.1\r\n\r\n"));
+    QByteArray expected;
+    for (int i = 0; i < 0x40; ++i)
+        expected.append(char(0x100 + i));
+    EXPECT_EQ(readAll(out()), expected);
+    // The bar restarted at 0 and moved by whole chunks, header included.
+    EXPECT_GT(rec.position, 0x40);
+    EXPECT_LT(rec.position, 0x40 + 1000);
+    EXPECT_TRUE(rec.boxes().isEmpty());
+}
+
+TEST_F(RomReadTest, RomFileServedFromTheRouterImage) {
+    const QString image = dir.filePath(QStringLiteral("image.bin"));
+    QByteArray rom;
+    for (int i = 0; i < 8192; ++i)
+        rom.append(char((i * 13 + 7) & 0xFF));
+    {
+        QFile f(image);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(rom);
+    }
+    server.setConfig(*WebServerConfig::parse(QStringLiteral("rom=") + image));
+    // Several chunks of body.
+    EXPECT_EQ(read(QStringLiteral("100"), QStringLiteral("1800"), 0x1800), 1);
+    EXPECT_EQ(readAll(out()), rom.mid(0x100, 0x1800));
+}
+
+TEST_F(RomReadTest, OlderBackupGivesWayToTheCurrentFile) {
+    auto write = [](const QString& path, const QByteArray& b) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(b) == b.size();
+    };
+    ASSERT_TRUE(write(out() + QStringLiteral(".BAK"), "oldest"));
+    ASSERT_TRUE(write(out(), "current"));
+    EXPECT_EQ(read(QStringLiteral("0"), QStringLiteral("4"), 4), 1);
+    EXPECT_EQ(readAll(out()), QByteArray("\x00\x01\x02\x03", 4));
+    EXPECT_EQ(readAll(out() + QStringLiteral(".BAK")), QByteArray("current"));
+}
+
+TEST_F(RomReadTest, FailedReadKeepsThePreviousContentInTheBackup) {
+    {
+        QFile f(out());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("previous");
+    }
+    server.setConfig(*WebServerConfig::parse(QStringLiteral("romstatus=503")));
+    EXPECT_EQ(read(QStringLiteral("0"), QStringLiteral("10"), 16), -1);
+    EXPECT_EQ(resultText, QStringLiteral("unknown response error code !"));
+    EXPECT_EQ(readAll(out() + QStringLiteral(".BAK")), QByteArray("previous"));
+    EXPECT_EQ(readAll(out()), QByteArray());
+    // The failure is logged after the request, as the last line.
+    EXPECT_EQ(rec.log(), (QStringList{QStringLiteral("Prepare to send get command: \n"),
+                                      QStringLiteral("GET /config.bin?O=0&L=10 HTTP/1.1\r\n\r\n"),
+                                      resultText}));
+}
+
+TEST_F(RomReadTest, UncreatableDestination) {
+    HttpEngine e;
+    const QString path = dir.filePath(QStringLiteral("no/such/dir/rom.bin"));
+    EXPECT_EQ(e.HttpGetRom(rec.sinks(), kLoopback, server.port(), path, QString(), 0, 4,
+                           QStringLiteral("0"), QStringLiteral("4")),
+              -1);
+    EXPECT_EQ(e.resultText, QStringLiteral("ROM file create error"));
+    EXPECT_EQ(rec.log().constLast(), e.resultText);
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST_F(RomReadTest, NegativeLengthIsNoBarMaximum) {
+    rec.maximum = 5;
+    HttpEngine e;
+    e.HttpGetRom(rec.sinks(), kLoopback, server.port(), out(), QString(), 0, -64,
+                 QStringLiteral("0"), QStringLiteral("-40"));
+    EXPECT_EQ(rec.maximum, 0);
+}
+
+TEST(RomReadPeer, HeaderWithBareLineFeedsOrNoReply) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("rom.bin"));
+    {
+        RecordingSinks rec;
+        ScriptedPeer peer({{QByteArray("HTTP/1.1 200 OK\nContent-Length: 4\n\nABCD")}});
+        HttpEngine e;
+        EXPECT_EQ(e.HttpGetRom(rec.sinks(), kLoopback, peer.port(), out, QString(), 0, 4,
+                               QStringLiteral("0"), QStringLiteral("4")),
+                  -1);
+        EXPECT_EQ(e.resultText, QStringLiteral("HTTP header parse error !"));
+        EXPECT_EQ(peer.finish(), QByteArray("GET /config.bin?O=0&L=4 HTTP/1.1\r\n\r\n"));
+    }
+    {
+        RecordingSinks rec;
+        ScriptedPeer peer({});
+        HttpEngine e;
+        EXPECT_EQ(e.HttpGetRom(rec.sinks(), kLoopback, peer.port(), out, QString(), 0, 4,
+                               QStringLiteral("0"), QStringLiteral("4")),
+                  -1);
+        EXPECT_EQ(e.resultText, QStringLiteral("Read Data error!"));
+    }
+}

@@ -1,6 +1,7 @@
 #include "http/HttpEngine.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -314,7 +315,8 @@ int HttpEngine::HttpGetRom(const Sinks& sinks, const QString& routerIp, quint16 
 
     if (!connectToRouter(routerIp, port))
         return -1;
-    sinks_.setProgressMaximum(length);
+    // A negative length (a "-" in the settings text) is no bar maximum.
+    sinks_.setProgressMaximum(std::max<qint32>(length, 0));
     sinks_.setProgressPosition(0);
     sinks_.logLine(QStringLiteral("Prepare to send get command: \n"));
     sinks_.logLine(latin1(request));
