@@ -40,7 +40,7 @@ bool isRunningPhase(qint16 p) {
 
 UpgradeController::UpgradeController(UpgradeForm& form)
     : form_(form), workerSinks_(std::make_unique<GuiThreadSinks>(form.view().sinks())) {
-    services_ = TransferServices{&noFtp_, &noTftp_, &noReadBack_};
+    services_ = TransferServices{&noFtp_, &noTftp_, &readBack_};
 }
 
 UpgradeController::~UpgradeController() {
@@ -71,7 +71,11 @@ UpgradeController::~UpgradeController() {
 void UpgradeController::setTransferServices(const TransferServices& services) {
     services_.ftp = services.ftp ? services.ftp : &noFtp_;
     services_.tftp = services.tftp ? services.tftp : &noTftp_;
-    services_.readBack = services.readBack ? services.readBack : &noReadBack_;
+    services_.readBack = services.readBack ? services.readBack : &readBack_;
+}
+
+void UpgradeController::setFtpRomRead(FtpRomReadService* ftp) {
+    readBack_.setFtpRomRead(ftp ? ftp : &noFtpRomRead_);
 }
 
 bool UpgradeController::workerRunning() const {
@@ -89,7 +93,7 @@ bool UpgradeController::waitForWorker(std::chrono::milliseconds bound) {
 
 bool UpgradeController::busy() const {
     return worker_ != nullptr || isRunningPhase(form_.UpgradePhase.load()) || form_.AutoStart ||
-           form_.GetMode || form_.view().stopTimerActive();
+           form_.GetMode || readBack_.running() || form_.view().stopTimerActive();
 }
 
 bool UpgradeController::sectionsDiffer() const {

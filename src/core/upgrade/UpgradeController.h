@@ -3,6 +3,7 @@
 // check, the method loop (TFTP, HTTP, FTP with fall-back), the HTTP worker thread and the
 // StopTimer watchdog. GUI thread; the worker hands every report back to it.
 
+#include "upgrade/RomReadBackEngine.h"
 #include "upgrade/TransferServices.h"
 
 #include <QObject>
@@ -32,8 +33,11 @@ public:
     // program must not be ended for being idle.
     bool busy() const;
 
-    // The FTP, TFTP and read-back engines; null members keep the "not available" stand-ins.
+    // The FTP, TFTP and read-back engines; null members keep the "not available" stand-ins
+    // (for the read-back: the controller's own RomReadBackEngine).
     void setTransferServices(const TransferServices& services);
+    // The FTP ROM read the read-back tries before HTTP; null restores the stand-in.
+    void setFtpRomRead(FtpRomReadService* ftp);
 
     // Waits (bounded) until the HTTP worker's thread has ended; true when none is left running.
     bool waitForWorker(std::chrono::milliseconds bound);
@@ -85,7 +89,8 @@ private:
     std::unique_ptr<THTTPThread> worker_;
     UnavailableFtpUpgrade noFtp_;
     UnavailableTftpUpgrade noTftp_;
-    UnavailableRomReadBack noReadBack_;
+    UnavailableFtpRomRead noFtpRomRead_;
+    RomReadBackEngine readBack_{&noFtpRomRead_};
     TransferServices services_;
 };
 

@@ -49,6 +49,8 @@ bool UpgradeForm::idle() const {
 int UpgradeForm::idleExitStatus() const {
     if (exitStatus != ExitStatus::Ok)
         return exitStatus;
+    if (ReadBackSucceeded)
+        return ExitStatus::Ok;
     switch (UpgradePhase.load()) {
     case Phase::TftpSucceeded:
     case Phase::HttpAccepted:

@@ -118,6 +118,8 @@ public:
 
     // How the run ends (see ExitStatus); the front returns it from main().
     int exitStatus = ExitStatus::Ok;
+    // The ROM read-back wrote its file: a window left open for reading the log ends with 0.
+    bool ReadBackSucceeded = false;
 
     // A transfer is marked running (phase 11, 121 or 131).
     bool transferRunning() const;

@@ -1,0 +1,229 @@
+#include "upgrade/RomReadBackEngine.h"
+
+#include "http/HttpEngine.h"
+#include "http/LoginCheck.h"
+#include "search/DeviceSearch.h"
+#include "settings/SettingsRecord.h"
+#include "upgrade/MainView.h"
+#include "upgrade/UpgradeForm.h"
+
+#include <exception>
+#include <limits>
+
+namespace fw {
+
+const QString RomReadBackEngine::UnconnectText = QStringLiteral("Unconnect to router");
+const QString RomReadBackEngine::ConnectionCaption = QStringLiteral("Router connection failure");
+const QString RomReadBackEngine::TryFtpText = QStringLiteral("Try FTP Get Method first...");
+const QString RomReadBackEngine::FtpSuccessText = QStringLiteral("Get ROM data success");
+const QString RomReadBackEngine::TryHttpText = QStringLiteral("Try to use HTTP Get method.");
+const QString RomReadBackEngine::PasswordErrorText =
+    QStringLiteral("Password error. Please check again.");
+const QString RomReadBackEngine::FailureCaption = QStringLiteral("Failure");
+const QString RomReadBackEngine::FtpPassCaption = QStringLiteral("(FTP) pass Error");
+const QString RomReadBackEngine::HttpErrorText = QStringLiteral("HTTP Get ROM Error");
+
+namespace {
+
+// FtpGetRom's results that end the read-back without HTTP.
+constexpr int FtpReceived = 1;
+constexpr int FtpPasswordRefused = -2;
+constexpr int FtpRetrievalFailed = -3;
+
+constexpr qint64 MaxValue = std::numeric_limits<qint32>::max();
+constexpr qint64 MinValue = std::numeric_limits<qint32>::min();
+
+int hexDigit(QChar c) {
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
+}
+
+// Accumulates digits of `base` from `from` while they last; the magnitude stops growing past
+// `limit`, so no text can overflow it.
+qint64 leadingDigits(const QString& text, qsizetype from, int base, qint64 limit) {
+    qint64 v = 0;
+    for (qsizetype i = from; i < text.size(); ++i) {
+        const int d = hexDigit(text[i]);
+        if (d < 0 || d >= base)
+            break;
+        v = std::min(v * base + d, limit);
+    }
+    return v;
+}
+
+} // namespace
+
+RomReadBackEngine::RomReadBackEngine(FtpRomReadService* ftp) : ftp_(ftp ? ftp : &noFtp_) {}
+
+void RomReadBackEngine::setFtpRomRead(FtpRomReadService* ftp) {
+    ftp_ = ftp ? ftp : &noFtp_;
+}
+
+RomReadBackEngine::RomNumber RomReadBackEngine::ParseRomNumber(const QString& text) {
+    RomNumber n;
+    if (text.size() >= 2 && (text[1] == QLatin1Char('x') || text[1] == QLatin1Char('X'))) {
+        n.text = text.mid(2);
+        n.value = qint32(leadingDigits(text, 2, 16, MaxValue));
+        return n;
+    }
+    n.text = text;
+    qsizetype i = 0;
+    bool negative = false;
+    if (!text.isEmpty() && (text[0] == QLatin1Char('+') || text[0] == QLatin1Char('-'))) {
+        negative = text[0] == QLatin1Char('-');
+        i = 1;
+    }
+    const qint64 magnitude = leadingDigits(text, i, 10, negative ? -MinValue : MaxValue);
+    n.value = qint32(negative ? -magnitude : magnitude);
+    return n;
+}
+
+QString RomReadBackEngine::RemoteName(qint32 offset, qint32 length) {
+    return QString::number(offset) + QLatin1Char('#') + QString::number(length);
+}
+
+void RomReadBackEngine::finished(UpgradeForm& form, bool ok) {
+    form.exitStatus = ok ? ExitStatus::Ok : ExitStatus::Failed;
+    form.ReadBackSucceeded = ok;
+}
+
+void RomReadBackEngine::RomReadBack(UpgradeForm& form) {
+    MainView& view = form.view();
+    const Sinks sinks = view.sinks();
+    // Runs once: later ticks take the controller's other cases.
+    view.stopStopTimer();
+    view.setUpgradeEnabled(false);
+    form.GetMode = false;
+    if (form.logEnabled()) {
+        form.SetLayout(6);
+        form.LogShown = true;
+        form.ListDetail = 222;
+    }
+
+    running_ = true;
+    struct Running {
+        bool& flag;
+        ~Running() { flag = false; }
+    } guard{running_};
+
+    const QString address = UpgradeForm::FirstWord(view.ipText());
+    if (!form.search().echo(address)) {
+        sinks.logLine(QStringLiteral("Unconnect to router : ") + address);
+        finished(form, false);
+        sinks.showBox(UnconnectText, ConnectionCaption, BoxButtons::Ok);
+        return; // the window stays; nothing is retried
+    }
+
+    const QString output = form.settings.getText(SettingsRecord::GetOutputName);
+    const RomNumber offset = ParseRomNumber(form.settings.getText(SettingsRecord::GetOffset));
+    const RomNumber length = ParseRomNumber(form.settings.getText(SettingsRecord::GetLength));
+    const QString remote = RemoteName(offset.value, length.value);
+    const QString password = view.passwordText();
+
+    sinks.logLine(TryFtpText);
+    const int rc = ftp_->FtpGetRom(sinks, address, password, remote, output);
+    const QString ftpResult = ftp_->resultText();
+    switch (rc) {
+    case FtpRetrievalFailed:
+        sinks.logLine(ftpResult);
+        finished(form, false);
+        // With the log shown the window stays for reading.
+        if (!form.LogShown)
+            view.closeWindow();
+        return;
+    case FtpPasswordRefused:
+        finished(form, false);
+        sinks.showBox(PasswordErrorText, FailureCaption, BoxButtons::Ok);
+        sinks.showBox(QStringLiteral("Pass: ") + password, FtpPassCaption, BoxButtons::OkCancel);
+        view.closeWindow();
+        return;
+    case FtpReceived:
+        sinks.logLine(FtpSuccessText);
+        finished(form, true);
+        if (!form.LogShown)
+            view.closeWindow();
+        return;
+    default:
+        break;
+    }
+
+    sinks.logLine(ftpResult);
+    sinks.logLine(TryHttpText);
+    try {
+        httpRead(form, address, password, output, offset, length, ftpResult);
+    } catch (const std::exception& e) {
+        sinks.logLine(QString::fromLocal8Bit(e.what()));
+        finished(form, false);
+        view.closeWindow();
+    }
+}
+
+void RomReadBackEngine::httpRead(UpgradeForm& form, const QString& address, const QString& password,
+                                 const QString& output, const RomNumber& offset,
+                                 const RomNumber& length, const QString& ftpResult) {
+    MainView& view = form.view();
+    const Sinks sinks = view.sinks();
+
+    LoginContext ctx;
+    ctx.sinks = sinks;
+    ctx.upgradeMethod = &form.UpgradeMethod;
+    ctx.webPort = form.config().webPort;
+    const int r = CheckLogin(ctx, password, address);
+    if (r < 0) {
+        finished(form, false);
+        auto box = [&](const char* text) {
+            sinks.showBox(QString::fromLatin1(text), QString(), BoxButtons::Ok);
+        };
+        switch (r) {
+        case LoginCode::NoCgi:
+            box("No CGI found");
+            break;
+        case LoginCode::BadRequest:
+            box("Bad request");
+            break;
+        case LoginCode::PortRedirectFailed:
+            box("Port command error");
+            break;
+        case LoginCode::SendFailed:
+            box("Send request error");
+            break;
+        case LoginCode::BadReply:
+            box("Receive response error 7");
+            break;
+        case LoginCode::WrongPassword:
+            sinks.showBox(QStringLiteral("Incorrect password. Please check and input again!"),
+                          QStringLiteral("Authentication Failed"), BoxButtons::Ok);
+            sinks.setStatus(
+                QStringLiteral("Your input password is incorrect, please check again."));
+            break;
+        default:
+            sinks.logLine(QStringLiteral("Unknow Error while check password"));
+            break;
+        }
+        return; // the window stays; nothing is retried
+    }
+
+    int h = -1;
+    {
+        // The engine is gone before the window closes.
+        HttpEngine engine;
+        h = engine.HttpGetRom(sinks, address, form.config().webPort, output, password, offset.value,
+                              length.value, offset.text, length.text);
+    }
+    if (h < 0) {
+        finished(form, false);
+        sinks.showBox(HttpErrorText, FailureCaption, BoxButtons::Ok);
+        sinks.logLine(ftpResult);
+    } else {
+        finished(form, true);
+    }
+    view.closeWindow();
+}
+
+} // namespace fw
