@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <limits>
+#include <stdexcept>
 
 using namespace fw;
 using namespace fw::test;
@@ -31,6 +32,7 @@ public:
     QString text = QStringLiteral("FTP connect failure in get Rom File !");
     QByteArray data; // written to the local file on success
     std::function<void()> during;
+    bool throwIt = false;
 
     int calls = 0;
     QString address, password, remoteName, localPath;
@@ -45,6 +47,8 @@ public:
         sinks.setStatus(QStringLiteral("Connecting to device"));
         if (during)
             during();
+        if (throwIt)
+            throw std::runtime_error("socket gone while disconnecting");
         if (result == 1) {
             QFile f(local);
             if (f.open(QIODevice::WriteOnly))
@@ -433,4 +437,20 @@ TEST(RomReadBack, OldBackupKeptWhenTheHttpReadReplacesAFile) {
     run.tick();
     EXPECT_EQ(readAll(run.out), pattern(0x100, 0x40));
     EXPECT_EQ(readAll(run.out + QStringLiteral(".BAK")), QByteArray("earlier read"));
+}
+
+TEST(RomReadBack, ExceptionOutOfTheFtpReadIsToldAndEndsAsAFailure) {
+    ReadBackRun run;
+    run.ftp.throwIt = true;
+    run.tick();
+    const QString text = QStringLiteral("socket gone while disconnecting");
+    EXPECT_EQ(run.view().log.last(), text);
+    ASSERT_EQ(run.view().boxes.size(), 1);
+    EXPECT_EQ(run.view().boxes[0].text, text);
+    EXPECT_TRUE(run.view().boxes[0].caption.isNull());
+    EXPECT_EQ(run.server.requestCount(), 0);
+    EXPECT_FALSE(run.view().closed);
+    EXPECT_EQ(run.form().exitStatus, ExitStatus::Failed);
+    run.expectRunOver();
+    EXPECT_EQ(run.form().idleExitStatus(), ExitStatus::Failed);
 }

@@ -22,6 +22,8 @@ const QString RomReadBackEngine::PasswordErrorText =
 const QString RomReadBackEngine::FailureCaption = QStringLiteral("Failure");
 const QString RomReadBackEngine::FtpPassCaption = QStringLiteral("(FTP) pass Error");
 const QString RomReadBackEngine::HttpErrorText = QStringLiteral("HTTP Get ROM Error");
+const QString RomReadBackEngine::UnexpectedText =
+    QStringLiteral("ROM read-back stopped by an unexpected error");
 
 namespace {
 
@@ -127,7 +129,17 @@ void RomReadBackEngine::RomReadBack(UpgradeForm& form) {
     const QString password = view.passwordText();
 
     sinks.logLine(TryFtpText);
-    const int rc = ftp_->FtpGetRom(sinks, address, password, remote, output);
+    int rc = 0;
+    try {
+        rc = ftp_->FtpGetRom(sinks, address, password, remote, output);
+    } catch (const std::exception& e) {
+        // Nothing above the event loop could take it: the read-back stops here, told.
+        stoppedBy(form, QString::fromLocal8Bit(e.what()));
+        return;
+    } catch (...) {
+        stoppedBy(form, UnexpectedText);
+        return;
+    }
     const QString ftpResult = ftp_->resultText();
     switch (rc) {
     case FtpRetrievalFailed:
@@ -161,7 +173,18 @@ void RomReadBackEngine::RomReadBack(UpgradeForm& form) {
         sinks.logLine(QString::fromLocal8Bit(e.what()));
         finished(form, false);
         view.closeWindow();
+    } catch (...) {
+        sinks.logLine(UnexpectedText);
+        finished(form, false);
+        view.closeWindow();
     }
+}
+
+void RomReadBackEngine::stoppedBy(UpgradeForm& form, const QString& message) {
+    const Sinks sinks = form.view().sinks();
+    sinks.logLine(message);
+    finished(form, false);
+    sinks.showBox(message, QString(), BoxButtons::Ok, BoxIcon::Error);
 }
 
 void RomReadBackEngine::httpRead(UpgradeForm& form, const QString& address, const QString& password,

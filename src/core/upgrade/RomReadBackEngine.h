@@ -28,6 +28,8 @@ public:
     static const QString FailureCaption;    // "Failure"
     static const QString FtpPassCaption;    // "(FTP) pass Error"
     static const QString HttpErrorText;     // "HTTP Get ROM Error"
+    // Told when an engine throws something without a message of its own.
+    static const QString UnexpectedText;
 
     // `ftp` may be null: the "not available" stand-in is used then.
     explicit RomReadBackEngine(FtpRomReadService* ftp = nullptr);
@@ -54,6 +56,8 @@ private:
                   const QString& output, const RomNumber& offset, const RomNumber& length,
                   const QString& ftpResult);
     static void finished(UpgradeForm& form, bool ok);
+    // An exception out of the FTP read: told, a failure, the window stays.
+    static void stoppedBy(UpgradeForm& form, const QString& message);
 
     UnavailableFtpRomRead noFtp_;
     FtpRomReadService* ftp_;
