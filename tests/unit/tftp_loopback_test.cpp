@@ -29,33 +29,17 @@ const QString kLoopback = QStringLiteral("127.0.0.1");
 const QByteArray kReboot("\x00\x01\x52\x21\x00\x6F\x63\x74\x65\x74\x00", 11);
 
 struct SimRig : TftpRig {
-    SimConfig config;
-    Transcript transcript;
-    std::unique_ptr<Discovery> discovery;
-    std::unique_ptr<TftpServer> server;
+    SimLoader loader;
+    Transcript& transcript = loader.transcript;
+    TftpServer* server = nullptr;
     std::unique_ptr<TTFTPForm> engine;
     quint16 tftpPort = 0;
     QList<std::chrono::milliseconds> waits;
 
-    explicit SimRig(const QString& knobs = {}) {
-        RouterConfig r;
-        r.address = QHostAddress(kLoopback);
-        r.state = RouterState::Crashed;
-        r.answers = Answer::Tftp;
-        r.romId = "ABC123";
-        config.routers << r;
-        config.ports = SimPorts{0, 0, 0};
-        config.listenBroadcast = false;
-        config.answerEcho = false;
-        discovery = std::make_unique<Discovery>(config, &transcript);
-        QString error;
-        EXPECT_TRUE(discovery->start(&error)) << error.toStdString();
-        server = std::make_unique<TftpServer>(*discovery, config, &transcript);
-        const auto options = TftpServerConfig::parse(knobs, &error);
-        EXPECT_TRUE(options.has_value()) << error.toStdString();
-        server->setOptions(0, options.value_or(TftpServerConfig{}));
-        if (QUdpSocket* s = discovery->socket(0, Discovery::Service::Tftp))
-            tftpPort = s->localPort();
+    explicit SimRig(const QString& knobs = {}) : loader(knobs) {
+        EXPECT_TRUE(loader.ok);
+        server = loader.server.get();
+        tftpPort = loader.port;
         engine = std::make_unique<TTFTPForm>(tftpPort);
         // The end path's waits are recorded and cut short; the loop keeps turning.
         engine->setWaitFunction([this](std::chrono::milliseconds ms) {

@@ -34,32 +34,15 @@ QByteArray data(quint16 block, const QByteArray& payload) {
 }
 
 // A loader in-process and a client socket that talks to it.
-struct Loader {
-    SimConfig config;
-    Transcript transcript;
-    std::unique_ptr<Discovery> discovery;
-    std::unique_ptr<TftpServer> server;
+struct Loader : fw::test::SimLoader {
+    Transcript& transcript = SimLoader::transcript;
+    TftpServer* server = nullptr;
     QUdpSocket client;
-    quint16 port = 0;
 
-    explicit Loader(const QString& knobs = {}, RouterState state = RouterState::Crashed) {
-        fw::test::tftpTestApp();
-        RouterConfig r;
-        r.address = kLoopback;
-        r.state = state;
-        r.answers = defaultAnswers(state);
-        config.routers << r;
-        config.ports = SimPorts{0, 0, 0};
-        config.listenBroadcast = false;
-        config.answerEcho = false;
-        discovery = std::make_unique<Discovery>(config, &transcript);
-        QString error;
-        EXPECT_TRUE(discovery->start(&error)) << error.toStdString();
-        server = std::make_unique<TftpServer>(*discovery, config, &transcript);
-        auto options = TftpServerConfig::parse(knobs, &error);
-        EXPECT_TRUE(options.has_value()) << error.toStdString();
-        server->setOptions(0, options.value_or(TftpServerConfig{}));
-        port = discovery->socket(0, Discovery::Service::Tftp)->localPort();
+    explicit Loader(const QString& knobs = {}, RouterState state = RouterState::Crashed)
+        : SimLoader(knobs, state) {
+        EXPECT_TRUE(ok);
+        server = SimLoader::server.get();
         EXPECT_TRUE(client.bind(kLoopback, 0));
     }
 

@@ -3,6 +3,10 @@
 // the sinks, the stop counter, phase and file-open slot the controller would hand over, and
 // helpers to build the router's datagrams. Test thread = GUI thread.
 
+#include "Discovery.h"
+#include "SimConfig.h"
+#include "TftpServer.h"
+#include "Transcript.h"
 #include "package/FileAttributes.h"
 #include "support/FakeMainView.h"
 #include "tftp/TTFTPForm.h"
@@ -15,12 +19,17 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <QUdpSocket>
+
 #include <chrono>
 #include <functional>
+#include <memory>
 
 namespace fw::test {
 
 inline QCoreApplication& tftpTestApp() {
+    if (QCoreApplication* existing = QCoreApplication::instance())
+        return *existing;
     static int argc = 1;
     static char name[] = "tftp_test";
     static char* argv[] = {name, nullptr};
@@ -44,6 +53,45 @@ inline QByteArray pattern(int size, int seed = 0) {
         b[i] = char((i * 7 + seed * 13 + i / 251) & 0xFF);
     return b;
 }
+
+// The simulated crashed router's loader on 127.0.0.1: its TFTP port is ephemeral, nothing else
+// of the simulator is bound beyond its two other discovery ports.
+struct SimLoader {
+    routersim::SimConfig config;
+    routersim::Transcript transcript;
+    std::unique_ptr<routersim::Discovery> discovery;
+    std::unique_ptr<routersim::TftpServer> server;
+    quint16 port = 0;
+    bool ok = false;
+
+    explicit SimLoader(const QString& knobs = {},
+                       routersim::RouterState state = routersim::RouterState::Crashed) {
+        using namespace routersim;
+        tftpTestApp();
+        RouterConfig r;
+        r.address = QHostAddress(QStringLiteral("127.0.0.1"));
+        r.state = state;
+        r.answers = defaultAnswers(state);
+        r.romId = "ABC123";
+        config.routers << r;
+        config.ports = SimPorts{0, 0, 0};
+        config.listenBroadcast = false;
+        config.answerEcho = false;
+        discovery = std::make_unique<Discovery>(config, &transcript);
+        QString error;
+        if (!discovery->start(&error))
+            return;
+        server = std::make_unique<TftpServer>(*discovery, config, &transcript);
+        const auto options = TftpServerConfig::parse(knobs, &error);
+        if (!options)
+            return;
+        server->setOptions(0, *options);
+        if (QUdpSocket* s = discovery->socket(0, Discovery::Service::Tftp))
+            port = s->localPort();
+        ok = port != 0;
+    }
+    bool rebooted() const { return server && server->rebootRequests() > 0; }
+};
 
 struct TftpRig {
     QTemporaryDir temp;
