@@ -203,3 +203,24 @@ TEST(TftpSimServer, KnobsForRefusalStallAndWrongNumbers) {
         EXPECT_TRUE(l.exchange(request(2, "a.bin")).isEmpty());
     }
 }
+
+TEST(TftpSimServer, KeepsABoundedNumberOfFiles) {
+    Loader l;
+    const int requests = TftpServer::MaxFilesKept + 20;
+    QDeadlineTimer deadline(fw::test::kTftpWaitBound);
+    for (int i = 0; i < requests; ++i) {
+        l.client.writeDatagram(request(2, "f" + QByteArray::number(i)), kLoopback, l.port);
+        // One at a time, so no socket buffer overflows.
+        while (l.server->writeRequests() <= i && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        while (l.client.hasPendingDatagrams())
+            l.client.receiveDatagram();
+    }
+    ASSERT_EQ(l.server->writeRequests(), requests);
+    // The newest transfer still takes its block although older files were dropped meanwhile.
+    const auto acks = l.exchange(data(1, "last"), std::chrono::milliseconds(300));
+    EXPECT_EQ(acks.value(acks.size() - 1), ackPacket(1));
+    EXPECT_EQ(l.server->files().size(), TftpServer::MaxFilesKept);
+    EXPECT_EQ(l.server->completedFiles().value("f" + QByteArray::number(requests - 1)),
+              QByteArray("last"));
+}

@@ -124,9 +124,9 @@ struct TftpServer::Transfer {
     int router = -1;
     QHostAddress client;
     quint16 clientPort = 0;
-    int file = -1;             // index into files_
-    int expected = 1;          // next data block number (wraps at 16 bits)
-    QUdpSocket* own = nullptr; // tid=own: the port this transfer answers from
+    std::shared_ptr<File> file; // also in files_ until dropped from there
+    int expected = 1;           // next data block number (wraps at 16 bits)
+    QUdpSocket* own = nullptr;  // tid=own: the port this transfer answers from
 };
 
 TftpServer::TftpServer(Discovery& discovery, const SimConfig& config, Transcript* transcript,
@@ -145,11 +145,18 @@ void TftpServer::setOptions(int router, const TftpServerConfig& options) {
         routers_[size_t(router)].options = options;
 }
 
+QList<TftpServer::File> TftpServer::files() const {
+    QList<File> out;
+    for (const auto& f : files_)
+        out.append(*f);
+    return out;
+}
+
 QMap<QByteArray, QByteArray> TftpServer::completedFiles(int router) const {
     QMap<QByteArray, QByteArray> out;
-    for (const File& f : files_)
-        if (f.router == router && f.complete)
-            out.insert(f.name, f.bytes);
+    for (const auto& f : files_)
+        if (f->router == router && f->complete)
+            out.insert(f->name, f->bytes);
     return out;
 }
 
@@ -250,8 +257,8 @@ void TftpServer::onWriteRequest(int router, const QByteArray& d, const QHostAddr
     t->clientPort = port;
     if (files_.size() >= MaxFilesKept)
         files_.removeFirst();
-    files_.append(File{router, name, mode, {}, false});
-    t->file = int(files_.size() - 1);
+    t->file = std::make_shared<File>(File{router, name, mode, {}, false});
+    files_.append(t->file);
     if (rs.options.ownPort) {
         auto* sock = new QUdpSocket(this);
         if (sock->bind(config_.routers[router].address, 0)) {
@@ -319,7 +326,7 @@ void TftpServer::onData(int router, Transfer& t, const QByteArray& d) {
         dropTransfer(&t);
         return;
     }
-    File& f = files_[t.file];
+    File& f = *t.file;
     if (f.bytes.size() + payload.size() > rs.options.maxFile) {
         sendError(router, &t, DiskFull, "Disk full or allocation exceeded", t.client, t.clientPort);
         dropTransfer(&t);
@@ -343,7 +350,7 @@ void TftpServer::onData(int router, Transfer& t, const QByteArray& d) {
 }
 
 void TftpServer::complete(int router, Transfer& t) {
-    File& f = files_[t.file];
+    File& f = *t.file;
     f.complete = true;
     const QByteArray name = f.name;
     const QString dir = routers_[size_t(router)].options.dir;

@@ -82,7 +82,7 @@ public:
     // Knobs of one router (by its index in the configuration); the default has none.
     void setOptions(int router, const TftpServerConfig& options);
 
-    QList<File> files() const { return files_; }
+    QList<File> files() const;
     // Completed files of one router, by name (the last one of a name wins).
     QMap<QByteArray, QByteArray> completedFiles(int router = 0) const;
     int writeRequests() const { return writeRequests_; }
@@ -123,7 +123,7 @@ private:
     Transcript* transcript_;
     std::vector<RouterState> routers_;
     std::vector<std::unique_ptr<Transfer>> transfers_;
-    QList<File> files_;
+    QList<std::shared_ptr<File>> files_;
     int writeRequests_ = 0;
     int rebootRequests_ = 0;
     int datagramsSent_ = 0;
