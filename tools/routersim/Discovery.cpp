@@ -112,7 +112,7 @@ void Discovery::readPending(QUdpSocket* sock, Service service, int router) {
         if (transcript_)
             transcript_->record(
                 QStringLiteral("udp"), endpoint(d.senderAddress(), quint16(d.senderPort())),
-                endpoint(to.isNull() ? QHostAddress(QHostAddress::AnyIPv4) : to, portOf(service)),
+                endpoint(to.isNull() ? QHostAddress(QHostAddress::AnyIPv4) : to, sock->localPort()),
                 d.data());
         const QHostAddress from = d.senderAddress();
         const quint16 fromPort = quint16(d.senderPort());

@@ -210,7 +210,7 @@ QString SimConfig::usage() {
     return QStringLiteral(
         "usage: routersim --router ADDR[,key=value]... [--router ...] [--transcript FILE]\n"
         "                 [--ports QUERY,BOOT,TFTP] [--web [--web-options ADDR:KNOBS]...]\n"
-        "                 [--no-echo] [--unicast-only]\n"
+        "                 [--tftp-options ADDR:KNOBS]... [--no-echo] [--unicast-only]\n"
         "router keys: state=normal|default|crashed  romid=TEXT  detail=TEXT  echo=yes|no\n"
         "             answers=none|query+boot+tftp+default  junk=N  extra=N  short=yes|no\n"
         "             cut=N  delay=MS\n");

@@ -3,6 +3,7 @@
 
 #include "Discovery.h"
 #include "SimConfig.h"
+#include "TftpServer.h"
 #include "Transcript.h"
 #include "WebServer.h"
 
@@ -58,6 +59,26 @@ bool takeWebOptions(QStringList& args, QMap<QString, QString>* options, QString*
     return true;
 }
 
+// "--tftp-options ADDR:KEY=VALUE,..." gives one crashed router's TFTP server its knobs
+// (TftpServer.h); taken out of the arguments like --web-options.
+bool takeTftpOptions(QStringList& args, QMap<QString, QString>* options, QString* error) {
+    for (qsizetype i = 0; i < args.size();) {
+        if (args[i] != u"--tftp-options") {
+            ++i;
+            continue;
+        }
+        const QString value = args.value(i + 1);
+        const qsizetype colon = value.indexOf(u':');
+        if (colon <= 0) {
+            *error = QStringLiteral("--tftp-options wants ADDR:KEY=VALUE,...");
+            return false;
+        }
+        options->insert(value.left(colon), value.mid(colon + 1));
+        args.remove(i, 2);
+    }
+    return true;
+}
+
 // The router's web server port (80); tests outside a namespace may not bind it.
 constexpr quint16 WebPort = 80;
 
@@ -68,7 +89,9 @@ int main(int argc, char** argv) {
     QString error;
     QStringList args = app.arguments().mid(1);
     QMap<QString, QString> webOptions;
-    if (!takeWebOptions(args, &webOptions, &error)) {
+    QMap<QString, QString> tftpOptions;
+    if (!takeWebOptions(args, &webOptions, &error) ||
+        !takeTftpOptions(args, &tftpOptions, &error)) {
         say(stderr, QStringLiteral("routersim: ") + error + u'\n' + SimConfig::usage());
         return 2;
     }
@@ -76,6 +99,17 @@ int main(int argc, char** argv) {
     if (!config) {
         say(stderr, QStringLiteral("routersim: ") + error + u'\n' + SimConfig::usage());
         return 2;
+    }
+    // TFTP knobs are checked before any port is bound.
+    QMap<int, TftpServerConfig> tftpConfigs;
+    for (int i = 0; i < config->routers.size(); ++i) {
+        const QString address = config->routers[i].addressText();
+        const auto tftpConfig = TftpServerConfig::parse(tftpOptions.value(address), &error);
+        if (!tftpConfig) {
+            say(stderr, QStringLiteral("routersim: --tftp-options %1: %2\n").arg(address, error));
+            return 2;
+        }
+        tftpConfigs.insert(i, *tftpConfig);
     }
     Transcript transcript;
     if (!config->transcriptPath.isEmpty() && !transcript.open(config->transcriptPath, &error)) {
@@ -89,6 +123,11 @@ int main(int argc, char** argv) {
         say(stderr, QStringLiteral("routersim: ") + error + u'\n');
         return 2;
     }
+
+    // The recovery loader's TFTP server of every router that answers the TFTP probe.
+    TftpServer tftp(discovery, *config, &transcript);
+    for (int i = 0; i < config->routers.size(); ++i)
+        tftp.setOptions(i, tftpConfigs.value(i));
 
     // ---- Servers per router. Each server is one class reading its knobs from RouterConfig
     // (common fields and options); start it here for every router and keep it alive below.

@@ -1,0 +1,137 @@
+#pragma once
+// The TFTP recovery engine (the hidden TFTP window): writes the chosen upgrade files to a crashed
+// router's loader one 512-byte block per acknowledgement, then asks it to reboot with the read
+// request "R!". It never blocks: TftpUpgrade sends the first write request and returns; received
+// datagrams (UdpEndpoint1DataReceived) drive the transfer and TFTPTimer (500 ms) finishes it
+// through the stop counter and the phase. The packet logic touches no socket: datagrams leave
+// through a send function (the UDP link by default) and arrive through UdpEndpoint1DataReceived.
+// GUI thread.
+
+#include "package/FileSelector.h"
+#include "upgrade/TransferServices.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace fw {
+
+class TftpUdpLink;
+
+class TTFTPForm : public QObject, public TftpUpgradeService {
+    Q_OBJECT
+public:
+    static constexpr quint16 RouterPort = 69;
+    static constexpr std::chrono::milliseconds TimerInterval{500};
+    // The end path: after the reboot request, then while the router reboots.
+    static constexpr std::chrono::milliseconds RebootRequestWait{2000};
+    static constexpr std::chrono::milliseconds RebootWait{5000};
+    // Transfer states besides an entry index.
+    static constexpr int AllSent = FileSelector::NoMoreFiles; // 1001
+    static constexpr int Failed = FileSelector::NoFiles;      // 1002
+
+    // Sends one datagram to host:port; the result is not acted upon.
+    using SendFunction =
+        std::function<bool(const QByteArray& datagram, const QString& host, quint16 port)>;
+    // Waits while the event loop keeps turning (WaitMs with pumping by default).
+    using WaitFunction = std::function<void(std::chrono::milliseconds)>;
+
+    // Talks through its own UDP endpoint (bound at once to a port the system chooses) to the
+    // router's `routerPort`.
+    explicit TTFTPForm(quint16 routerPort = RouterPort, QObject* parent = nullptr);
+    // Sends through `send` and opens no socket; datagrams come in by UdpEndpoint1DataReceived.
+    explicit TTFTPForm(SendFunction send, quint16 routerPort = RouterPort,
+                       QObject* parent = nullptr);
+    ~TTFTPForm() override;
+    TTFTPForm(const TTFTPForm&) = delete;
+    TTFTPForm& operator=(const TTFTPForm&) = delete;
+
+    // --- TftpUpgradeService
+    int TftpUpgrade(StopCounter& stopCounter, std::atomic<qint16>& phase, const Sinks& sinks,
+                    const ExtractionList& files, const QString& routerIp, const QString& romId,
+                    qint32 routerType, qint32& fileOpenFlag) override;
+    QString sentSections() const override;
+
+    // --- operations of the window (valid while a TftpUpgrade's references live)
+    qint64 UploadLength();
+    int SelectNextFile(int start);
+    int StartFileTransfer(const QString& routerIp, const QString& path);
+    void SendRebootRequest(const QString& routerIp, const QByteArray& name, const QByteArray& mode);
+
+    // --- events
+    // A datagram arrived from fromAddress:fromPort.
+    void UdpEndpoint1DataReceived(const QByteArray& datagram, const QString& fromAddress,
+                                  quint16 fromPort);
+    // TFTPTimer's tick (also run directly by the failure paths).
+    void TFTPTimerTimer();
+
+    void setWaitFunction(WaitFunction wait) { wait_ = std::move(wait); }
+
+    // --- observation
+    int transferState() const { return state_; }
+    bool timerActive() const { return timer_.isActive(); }
+    bool running() const { return running_; }
+    int filesStarted() const { return filesStarted_; }
+    int datagramsSent() const { return datagramsSent_; }
+    // The UDP endpoint's port (0 without one or when it could not be bound).
+    quint16 localPort() const;
+
+signals:
+    // The window closed itself: the end or the failure path ran.
+    void closed();
+
+private:
+    void UdpEndpoint1DataSend();
+    void sendDatagram(const QByteArray& datagram);
+    bool fromRouter(const QString& fromAddress, quint16 fromPort);
+    void sendNextBlock(quint16 block, int length);
+    void failNow();
+    void closeFile();
+    void logLine(const QString& line) const { sinks_.logLine(line); }
+    void finishSuccess();
+    void finishFailure();
+
+    quint16 routerPort_;
+    SendFunction send_;
+    WaitFunction wait_;
+    TftpUdpLink* link_ = nullptr;
+    QTimer timer_;
+
+    // References handed over by TftpUpgrade.
+    StopCounter* stopCounter_ = nullptr;
+    std::atomic<qint16>* phase_ = nullptr;
+    const ExtractionList* files_ = nullptr;
+    qint32* fileOpenFlag_ = nullptr;
+    Sinks sinks_;
+    QString routerIp_;
+    QString romId_;
+    qint32 routerType_ = 0;
+    std::optional<FileSelector> selector_;
+
+    int state_ = 0;
+    bool running_ = false;
+    qint64 totalLength_ = 0;
+    int datagramsSent_ = 0;
+    int filesStarted_ = 0;
+    QByteArray mode_ = "octet";
+
+    // The file being sent.
+    QFile file_;
+    qint64 fileSize_ = 0;
+    int fullBlocks_ = 0;
+    int remainder_ = 0;
+    int blockCounter_ = 0; // the next block to send; the acknowledgement awaited is one less
+    // Where the router answers from: its address, and the port of its first answer to the
+    // current write request (0 until then).
+    QHostAddress routerAddress_;
+    quint16 routerAnswerPort_ = 0;
+};
+
+} // namespace fw
