@@ -7,7 +7,9 @@
 #include "TUpgradeForm1.h"
 #include "package/ExtractionCleanup.h"
 #include "search/DeviceSearch.h"
+#include "tftp/TTFTPForm.h"
 #include "ui/Headless.h"
+#include "upgrade/UpgradeController.h"
 #include "upgrade/UpgradeForm.h"
 
 #include <QApplication>
@@ -56,6 +58,9 @@ int main(int argc, char** argv) {
 
     fw::TRefreshForm refreshForm(search, mainWindow.get());
     mainWindow->setSearchWindow([&refreshForm] { refreshForm.exec(); });
+    // The transfer engines live as long as the main window's controller may call them.
+    fw::TTFTPForm tftpForm;
+    mainWindow->form().controller().setTransferServices({nullptr, &tftpForm, nullptr});
 
     mainWindow->show();
     app.exec();
