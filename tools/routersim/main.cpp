@@ -39,38 +39,19 @@ void warnAboutKernelEcho(const SimConfig& config) {
     }
 }
 
-// "--web-options ADDR:KEY=VALUE,..." gives one router's web server its knobs (WebServer.h);
+// "FLAG ADDR:KEY=VALUE,..." (--web-options, --tftp-options) gives one router's server its knobs;
 // taken out of the arguments before the rest is parsed. False with *error on a bad value.
-bool takeWebOptions(QStringList& args, QMap<QString, QString>* options, QString* error) {
+bool takeOptions(QStringList& args, const QString& flag, QMap<QString, QString>* options,
+                 QString* error) {
     for (qsizetype i = 0; i < args.size();) {
-        if (args[i] != u"--web-options") {
+        if (args[i] != flag) {
             ++i;
             continue;
         }
         const QString value = args.value(i + 1);
         const qsizetype colon = value.indexOf(u':');
         if (colon <= 0) {
-            *error = QStringLiteral("--web-options wants ADDR:KEY=VALUE,...");
-            return false;
-        }
-        options->insert(value.left(colon), value.mid(colon + 1));
-        args.remove(i, 2);
-    }
-    return true;
-}
-
-// "--tftp-options ADDR:KEY=VALUE,..." gives one crashed router's TFTP server its knobs
-// (TftpServer.h); taken out of the arguments like --web-options.
-bool takeTftpOptions(QStringList& args, QMap<QString, QString>* options, QString* error) {
-    for (qsizetype i = 0; i < args.size();) {
-        if (args[i] != u"--tftp-options") {
-            ++i;
-            continue;
-        }
-        const QString value = args.value(i + 1);
-        const qsizetype colon = value.indexOf(u':');
-        if (colon <= 0) {
-            *error = QStringLiteral("--tftp-options wants ADDR:KEY=VALUE,...");
+            *error = flag + QStringLiteral(" wants ADDR:KEY=VALUE,...");
             return false;
         }
         options->insert(value.left(colon), value.mid(colon + 1));
@@ -90,8 +71,8 @@ int main(int argc, char** argv) {
     QStringList args = app.arguments().mid(1);
     QMap<QString, QString> webOptions;
     QMap<QString, QString> tftpOptions;
-    if (!takeWebOptions(args, &webOptions, &error) ||
-        !takeTftpOptions(args, &tftpOptions, &error)) {
+    if (!takeOptions(args, QStringLiteral("--web-options"), &webOptions, &error) ||
+        !takeOptions(args, QStringLiteral("--tftp-options"), &tftpOptions, &error)) {
         say(stderr, QStringLiteral("routersim: ") + error + u'\n' + SimConfig::usage());
         return 2;
     }
