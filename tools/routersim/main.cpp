@@ -2,6 +2,7 @@
 // private network namespace; see SimConfig::usage() for the command line.
 
 #include "Discovery.h"
+#include "FtpServer.h"
 #include "SimConfig.h"
 #include "Transcript.h"
 #include "WebServer.h"
@@ -58,6 +59,29 @@ bool takeWebOptions(QStringList& args, QMap<QString, QString>* options, QString*
     return true;
 }
 
+// "--ftp-options ADDR:KEY=VALUE,..." gives one router's FTP server its knobs (FtpServer.h), in
+// the same way.
+bool takeFtpOptions(QStringList& args, QMap<QString, QString>* options, QString* error) {
+    for (qsizetype i = 0; i < args.size();) {
+        if (args[i] != u"--ftp-options") {
+            ++i;
+            continue;
+        }
+        const QString value = args.value(i + 1);
+        const qsizetype colon = value.indexOf(u':');
+        if (colon <= 0) {
+            *error = QStringLiteral("--ftp-options wants ADDR:KEY=VALUE,...");
+            return false;
+        }
+        options->insert(value.left(colon), value.mid(colon + 1));
+        args.remove(i, 2);
+    }
+    return true;
+}
+
+// The router's FTP server port.
+constexpr quint16 FtpPort = 21;
+
 // The router's web server port (80); tests outside a namespace may not bind it.
 constexpr quint16 WebPort = 80;
 
@@ -69,6 +93,11 @@ int main(int argc, char** argv) {
     QStringList args = app.arguments().mid(1);
     QMap<QString, QString> webOptions;
     if (!takeWebOptions(args, &webOptions, &error)) {
+        say(stderr, QStringLiteral("routersim: ") + error + u'\n' + SimConfig::usage());
+        return 2;
+    }
+    QMap<QString, QString> ftpOptions;
+    if (!takeFtpOptions(args, &ftpOptions, &error)) {
         say(stderr, QStringLiteral("routersim: ") + error + u'\n' + SimConfig::usage());
         return 2;
     }
@@ -109,6 +138,26 @@ int main(int argc, char** argv) {
                 return 2;
             }
             webServers.push_back(std::move(web));
+        }
+    }
+
+    std::vector<std::unique_ptr<FtpServer>> ftpServers;
+    if (config->ftp) {
+        for (const RouterConfig& r : config->routers) {
+            const auto ftpConfig =
+                FtpServerConfig::parse(ftpOptions.value(r.addressText()), &error);
+            if (!ftpConfig) {
+                say(stderr, QStringLiteral("routersim: --ftp-options %1: %2\n")
+                                .arg(r.addressText(), error));
+                return 2;
+            }
+            auto ftp = std::make_unique<FtpServer>(*ftpConfig);
+            if (!ftp->start(r.addressText(), FtpPort, &error)) {
+                say(stderr, QStringLiteral("routersim: FTP server on %1: %2\n")
+                                .arg(r.addressText(), error));
+                return 2;
+            }
+            ftpServers.push_back(std::move(ftp));
         }
     }
 

@@ -171,8 +171,10 @@ void TFtpClient::openDataConnection() {
 }
 
 void TFtpClient::closeDataConnection() {
-    if (data_)
+    if (data_) {
         lastBytesRcvd_ = data_->BytesRcvd;
+        lastBytesSent_ = data_->BytesSent;
+    }
     data_.reset();
 }
 

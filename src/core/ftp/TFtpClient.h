@@ -51,6 +51,7 @@ public:
     void Upload(const QString& localFile, const QString& remoteName);
     void Download(const QString& remoteName, const QString& localFile);
     qint64 GetBytesRcvd() const { return data_ ? data_->BytesRcvd : lastBytesRcvd_; }
+    qint64 GetBytesSent() const { return data_ ? data_->BytesSent : lastBytesSent_; }
 
     // "a,b,c,d,p1,p2" for an IPv4 address (host order) and a port.
     static QByteArray PortArgument(quint32 address, quint16 port);
@@ -71,6 +72,7 @@ private:
     std::unique_ptr<TTcpSocket> data_;
     bool transferring_ = false;
     qint64 lastBytesRcvd_ = 0;
+    qint64 lastBytesSent_ = 0;
 };
 
 } // namespace fw

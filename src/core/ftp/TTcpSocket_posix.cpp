@@ -290,9 +290,9 @@ QByteArray TTcpSocket::ReadLn() {
         if (got > 0) {
             const qsizetype room = MaxLineLength - line.size();
             line.append(buffer_.constData(), std::min<qsizetype>(room, got));
-            // An over-long line keeps its end, so it still ends with its line feed.
+            // An over-long line keeps its end, so it still ends with CR LF.
             if (lf >= 0 && line.size() == MaxLineLength && !line.endsWith('\n'))
-                line.back() = '\n';
+                line.replace(MaxLineLength - 2, 2, "\r\n");
         }
         if (lf >= 0)
             break;
