@@ -93,6 +93,12 @@ std::optional<FtpServerConfig> FtpServerConfig::parse(const QString& options, QS
             c.stall = value.toUpper().toLatin1();
         } else if (key == u"close") {
             c.closeOn = value.toUpper().toLatin1();
+        } else if (key == u"retrextra") {
+            ok = number;
+            c.retrExtra = n;
+        } else if (key == u"closeafter") {
+            ok = number;
+            c.closeAfter = int(std::min<qint64>(n, 1 << 20));
         } else if (key == u"datastall") {
             ok = number;
             c.dataStall = n;
@@ -264,6 +270,7 @@ bool FtpServer::sendAll(int fd, const QByteArray& bytes) {
 
 void FtpServer::serve(int fd) {
     loggedIn_ = false;
+    storedHere_ = 0;
     dataPort_ = 0;
     const FtpServerConfig first = config();
     if (first.stall != "GREETING") {
@@ -369,10 +376,8 @@ bool FtpServer::command(int fd, const QByteArray& lineIn, const FtpServerConfig&
         dataPort_ = quint16(port);
         return sendAll(fd, line(200, "PORT command successful"));
     }
-    if (verb == "STOR") {
-        store(fd, arg, cfg);
-        return true;
-    }
+    if (verb == "STOR")
+        return store(fd, arg, cfg);
     if (verb == "RETR") {
         retrieve(fd, arg, cfg);
         return true;
@@ -410,14 +415,12 @@ int FtpServer::openData() {
     return -1;
 }
 
-void FtpServer::store(int fd, const QByteArray& name, const FtpServerConfig& cfg) {
+bool FtpServer::store(int fd, const QByteArray& name, const FtpServerConfig& cfg) {
     if (!sendAll(fd, line(150, "Opening data connection")))
-        return;
+        return false;
     const int d = openData();
-    if (d < 0) {
-        sendAll(fd, line(425, "Can't open data connection"));
-        return;
-    }
+    if (d < 0)
+        return sendAll(fd, line(425, "Can't open data connection"));
     StoredFile file;
     file.name = name;
     QFile out;
@@ -452,11 +455,11 @@ void FtpServer::store(int fd, const QByteArray& name, const FtpServerConfig& cfg
     }
     changed_.notify_all();
     const QByteArray done = cfg.replies.value("STORDONE", line(226, "Transfer complete"));
-    sendAll(fd, done);
+    return sendAll(fd, done) && ++storedHere_ != cfg.closeAfter;
 }
 
 QByteArray FtpServer::romBytes(qint64 offset, qint64 length, const FtpServerConfig& cfg) const {
-    length = std::min(length, MaxRomRead);
+    length = std::min(length, 2 * MaxRomRead);
     if (cfg.romPath.isEmpty()) {
         QByteArray out(qsizetype(length), '\0');
         for (qint64 i = 0; i < length; ++i)
@@ -486,7 +489,7 @@ void FtpServer::retrieve(int fd, const QByteArray& name, const FtpServerConfig& 
         sendAll(fd, line(425, "Can't open data connection"));
         return;
     }
-    QByteArray bytes = romBytes(offset, length, cfg);
+    QByteArray bytes = romBytes(offset, std::min(length, MaxRomRead) + cfg.retrExtra, cfg);
     const bool stall = cfg.dataStall >= 0;
     if (stall)
         bytes.truncate(qsizetype(std::min<qint64>(cfg.dataStall, bytes.size())));

@@ -16,6 +16,8 @@
 //   retrreply=CODE     the reply after a served ROM read (default 226)
 //   stall=CMD          CMD (or "greeting") is never answered; the connection stays open
 //   close=CMD          the control connection is closed instead of answering CMD
+//   closeafter=N       the control connection is closed after the N-th stored file's reply
+//   retrextra=N        RETR sends N bytes more than the length asked for
 //   datastall=N        RETR sends N bytes, then the data connection stays open and silent
 //   dir=PATH           each stored file is also written to PATH/<name>
 //   keep=N             bytes of each stored file kept in memory (default 64 MiB)
@@ -47,6 +49,8 @@ struct FtpServerConfig {
     QByteArray stall;   // upper-case command or "GREETING"
     QByteArray closeOn; // upper-case command
     qint64 dataStall = -1;
+    int closeAfter = -1;
+    qint64 retrExtra = 0;
     QString directory;
     qint64 keep = qint64(64) << 20;
     QString romPath;
@@ -102,7 +106,8 @@ private:
     bool command(int fd, const QByteArray& line, const FtpServerConfig& cfg);
     bool sendAll(int fd, const QByteArray& bytes);
     int openData();
-    void store(int fd, const QByteArray& name, const FtpServerConfig& cfg);
+    // False when the control connection is to be closed.
+    bool store(int fd, const QByteArray& name, const FtpServerConfig& cfg);
     void retrieve(int fd, const QByteArray& name, const FtpServerConfig& cfg);
     QByteArray romBytes(qint64 offset, qint64 length, const FtpServerConfig& cfg) const;
     void closeStalledData();
@@ -125,6 +130,7 @@ private:
     quint32 dataAddress_ = 0;
     quint16 dataPort_ = 0;
     bool loggedIn_ = false;
+    int storedHere_ = 0; // files stored on the current control connection
     int stalledData_ = -1;
 };
 

@@ -68,7 +68,11 @@ bool TFtpClient::failureHandled(int kind) {
 
 void TFtpClient::readContinuation(const QByteArray& first) {
     QByteArray current = first;
+    // The whole reply shares one bound, so a trickle of continuation lines ends too.
+    const auto limit = std::chrono::steady_clock::now() + ReplyWaitLimit;
     for (int i = 0; i < MaxContinuationLines; ++i) {
+        if (std::chrono::steady_clock::now() >= limit)
+            throw EWaitAborted(QStringLiteral("Socket readln aborted"));
         const bool more =
             !current.isEmpty() && (current[0] == ' ' || (current.size() > 3 && current[3] == '-'));
         if (!more)
@@ -252,8 +256,11 @@ void TFtpClient::Download(const QString& remoteName, const QString& localFile) {
         QByteArray block(BufferSize, '\0');
         data_->TimerOn();
         for (;;) {
-            const qint64 n = data_->ReceiveBlock(block.data(), BufferSize);
-            if (n == 0)
+            qint64 n = data_->ReceiveBlock(block.data(), BufferSize);
+            // Nothing beyond what was asked for is written.
+            if (DownloadLimit >= 0)
+                n = std::min(n, DownloadLimit - data_->BytesRcvd);
+            if (n <= 0)
                 break;
             if (out.write(block.constData(), n) != n)
                 throw FtpException(QStringLiteral("Cannot write file ") + localFile);

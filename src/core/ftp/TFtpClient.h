@@ -26,6 +26,8 @@ public:
     QString UserID;
     QString Password;
     bool Passive = false; // only active data connections are supported
+    // Download stops writing after this many bytes; -1: no limit.
+    qint64 DownloadLimit = -1;
 
     std::function<void(TFtpClient&)> OnConnect;
     std::function<void(TFtpClient&)> OnSuccess;

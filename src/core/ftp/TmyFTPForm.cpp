@@ -122,6 +122,7 @@ int TmyFTPForm::FtpUpgrade(StopCounter& stopCounter, const Sinks& sinks,
     routerType_ = routerType;
     lastStatus_.clear();
     setUpClient(routerIp, password);
+    FtpClient1->DownloadLimit = -1;
     selector_ = std::make_unique<FileSelector>(files, romId, FileChoiceRules::ftp(), sinks);
     selector_->setMessageShower([this](const ExtractionEntry& e) {
         const int r = selector_->showMessageFile(e);
@@ -249,6 +250,11 @@ int TmyFTPForm::FtpGetRom(const Sinks& sinks, const QString& routerIp, const QSt
                           const QString& remoteName, const QString& localPath) {
     sinks_ = sinks;
     setUpClient(routerIp, password);
+    // "<offset>#<length>": a server that sends more than the length asked for is cut off.
+    const qsizetype hash = remoteName.indexOf(u'#');
+    bool lengthOk = false;
+    const qint64 length = hash >= 0 ? remoteName.mid(hash + 1).toLongLong(&lengthOk) : -1;
+    FtpClient1->DownloadLimit = lengthOk && length >= 0 ? length : -1;
     sinks_.setProgressMaximum(RomProgressMaximum);
     sinks_.setProgressPosition(0);
     romProgress_ = 0;
