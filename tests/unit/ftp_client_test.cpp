@@ -386,3 +386,20 @@ TEST(FtpClientEvents, EventLoopTurnsWhileACallBlocks) {
     EXPECT_EQ(messageOf([&] { c->Connect(); }), QStringLiteral("Socket readln aborted"));
     EXPECT_GE(ticks, 10);
 }
+
+TEST(FtpClientEvents, CancelEndsAWaitAtOnce) {
+    auto server = startFtpServer(QStringLiteral("stall=PASS"));
+    Recorder r;
+    auto c = makeClient(server->port(), r);
+    c->ReplyWaitLimit = 5s;
+    QTimer::singleShot(100, [&] { c->CancelAll(); });
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(messageOf([&] { c->Connect(); }), QStringLiteral("Socket readln aborted"));
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_FALSE(c->Connected());
+    // A canceled component starts afresh on its next connection.
+    server->setConfig({});
+    c->Connect();
+    EXPECT_TRUE(c->Connected());
+}

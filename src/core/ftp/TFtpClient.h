@@ -65,8 +65,6 @@ protected:
 private:
     QByteArray transaction(const QByteArray& command, bool closeIsError);
     void readContinuation(const QByteArray& first);
-    // Refused when the reply is 301 to 599.
-    void checkRefused(int kind);
     void openDataConnection();
     void closeDataConnection();
     bool failureHandled(int kind);

@@ -303,6 +303,8 @@ QByteArray TTcpSocket::ReadLn() {
 }
 
 void TTcpSocket::SendAll(const char* data, qint64 length, bool packets) {
+    if (packets)
+        report(LevelBuffer, QStringLiteral("Sending Buffer"));
     qint64 sent = 0;
     auto lastProgress = Clock::now();
     while (sent < length) {
