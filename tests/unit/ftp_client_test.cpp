@@ -148,6 +148,16 @@ TEST(FtpClientLogin, UserAcceptedAt230SendsNoPassword) {
     EXPECT_EQ(server->transcript(), "USER root\r\nQUIT\r\n");
 }
 
+TEST(FtpClientLogin, LineEndsInAPasswordCannotStartAnotherCommand) {
+    auto server = startFtpServer(QStringLiteral("password=pw"));
+    Recorder r;
+    auto c = makeClient(server->port(), r, QStringLiteral("pw\r\nDELE fw.bin"));
+    c->Connect();
+    c->Disconnect();
+    ASSERT_TRUE(server->waitForClosed(1, 5s));
+    EXPECT_EQ(server->transcript(), "USER root\r\nPASS pw\r\nQUIT\r\n");
+}
+
 TEST(FtpClientLogin, MultiLineGreetingIsReportedBeforeUser) {
     auto server = startFtpServer(QStringLiteral("multiline=1"));
     Recorder r;

@@ -232,26 +232,40 @@ void FtpServer::run() {
         const int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
+        if (activeSessions_ >= MaxSessions) {
+            ::close(fd);
+            continue;
+        }
         {
             std::lock_guard l(mutex_);
             ++connections_;
         }
-        peerAddress_ = ntohl(peer.sin_addr.s_addr);
-        serve(fd);
-        closeStalledData();
-        ::close(fd);
-        {
-            std::lock_guard l(mutex_);
-            ++closed_;
-        }
-        changed_.notify_all();
+        ++activeSessions_;
+        const quint32 from = ntohl(peer.sin_addr.s_addr);
+        sessions_.emplace_back([this, fd, from] {
+            Session s;
+            s.fd = fd;
+            s.peer = from;
+            serve(s);
+            closeStalledData(s);
+            ::close(fd);
+            --activeSessions_;
+            {
+                std::lock_guard l(mutex_);
+                ++closed_;
+            }
+            changed_.notify_all();
+        });
     }
+    for (std::thread& t : sessions_)
+        t.join();
+    sessions_.clear();
 }
 
-void FtpServer::closeStalledData() {
-    if (stalledData_ >= 0)
-        ::close(stalledData_);
-    stalledData_ = -1;
+void FtpServer::closeStalledData(Session& s) {
+    if (s.stalledData >= 0)
+        ::close(s.stalledData);
+    s.stalledData = -1;
 }
 
 bool FtpServer::sendAll(int fd, const QByteArray& bytes) {
@@ -268,10 +282,11 @@ bool FtpServer::sendAll(int fd, const QByteArray& bytes) {
     return sent == bytes.size();
 }
 
-void FtpServer::serve(int fd) {
-    loggedIn_ = false;
-    storedHere_ = 0;
-    dataPort_ = 0;
+void FtpServer::serve(Session& s) {
+    const int fd = s.fd;
+    s.loggedIn = false;
+    s.stored = 0;
+    s.dataPort = 0;
     const FtpServerConfig first = config();
     if (first.stall != "GREETING") {
         QByteArray greeting = first.replies.value("GREETING");
@@ -319,7 +334,7 @@ void FtpServer::serve(int fd) {
                 commands_ << cmd;
             }
             changed_.notify_all();
-            if (!command(fd, cmd, config()))
+            if (!command(s, cmd, config()))
                 return;
         }
         if (pending.size() > kMaxLine)
@@ -327,7 +342,8 @@ void FtpServer::serve(int fd) {
     }
 }
 
-bool FtpServer::command(int fd, const QByteArray& lineIn, const FtpServerConfig& cfg) {
+bool FtpServer::command(Session& s, const QByteArray& lineIn, const FtpServerConfig& cfg) {
+    const int fd = s.fd;
     const qsizetype blank = lineIn.indexOf(' ');
     const QByteArray verb = (blank < 0 ? lineIn : lineIn.left(blank)).toUpper();
     const QByteArray arg = blank < 0 ? QByteArray() : lineIn.mid(blank + 1);
@@ -341,20 +357,20 @@ bool FtpServer::command(int fd, const QByteArray& lineIn, const FtpServerConfig&
     }
     if (verb == "USER") {
         if (cfg.user230) {
-            loggedIn_ = true;
+            s.loggedIn = true;
             return sendAll(fd, line(230, "User logged in"));
         }
         return sendAll(fd, line(331, "Password required"));
     }
     if (verb == "PASS") {
-        loggedIn_ = arg == cfg.password;
-        return sendAll(fd, loggedIn_ ? line(230, "User logged in") : line(530, "Login incorrect"));
+        s.loggedIn = arg == cfg.password;
+        return sendAll(fd, s.loggedIn ? line(230, "User logged in") : line(530, "Login incorrect"));
     }
     if (verb == "QUIT") {
         sendAll(fd, line(221, "Goodbye"));
         return false;
     }
-    if (!loggedIn_)
+    if (!s.loggedIn)
         return sendAll(fd, line(530, "Not logged in"));
     if (verb == "PORT") {
         const QList<QByteArray> p = arg.split(',');
@@ -370,32 +386,32 @@ bool FtpServer::command(int fd, const QByteArray& lineIn, const FtpServerConfig&
                 port = (port << 8) | v;
         }
         // Data connections go back to the client only, never elsewhere.
-        if (!ok || address != peerAddress_ || port == 0)
+        if (!ok || address != s.peer || port == 0)
             return sendAll(fd, line(501, "Illegal PORT command"));
-        dataAddress_ = address;
-        dataPort_ = quint16(port);
+        s.dataAddress = address;
+        s.dataPort = quint16(port);
         return sendAll(fd, line(200, "PORT command successful"));
     }
     if (verb == "STOR")
-        return store(fd, arg, cfg);
+        return store(s, arg, cfg);
     if (verb == "RETR") {
-        retrieve(fd, arg, cfg);
+        retrieve(s, arg, cfg);
         return true;
     }
     return sendAll(fd, line(502, "Command not implemented"));
 }
 
-int FtpServer::openData() {
-    if (dataPort_ == 0)
+int FtpServer::openData(Session& s) {
+    if (s.dataPort == 0)
         return -1;
     const int d = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (d < 0)
         return -1;
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
-    sa.sin_port = htons(dataPort_);
-    sa.sin_addr.s_addr = htonl(dataAddress_);
-    dataPort_ = 0; // one PORT, one transfer
+    sa.sin_port = htons(s.dataPort);
+    sa.sin_addr.s_addr = htonl(s.dataAddress);
+    s.dataPort = 0; // one PORT, one transfer
     if (::connect(d, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 && errno != EINPROGRESS) {
         ::close(d);
         return -1;
@@ -415,10 +431,11 @@ int FtpServer::openData() {
     return -1;
 }
 
-bool FtpServer::store(int fd, const QByteArray& name, const FtpServerConfig& cfg) {
+bool FtpServer::store(Session& s, const QByteArray& name, const FtpServerConfig& cfg) {
+    const int fd = s.fd;
     if (!sendAll(fd, line(150, "Opening data connection")))
         return false;
-    const int d = openData();
+    const int d = openData(s);
     if (d < 0)
         return sendAll(fd, line(425, "Can't open data connection"));
     StoredFile file;
@@ -455,7 +472,7 @@ bool FtpServer::store(int fd, const QByteArray& name, const FtpServerConfig& cfg
     }
     changed_.notify_all();
     const QByteArray done = cfg.replies.value("STORDONE", line(226, "Transfer complete"));
-    return sendAll(fd, done) && ++storedHere_ != cfg.closeAfter;
+    return sendAll(fd, done) && ++s.stored != cfg.closeAfter;
 }
 
 QByteArray FtpServer::romBytes(qint64 offset, qint64 length, const FtpServerConfig& cfg) const {
@@ -472,7 +489,8 @@ QByteArray FtpServer::romBytes(qint64 offset, qint64 length, const FtpServerConf
     return f.read(length);
 }
 
-void FtpServer::retrieve(int fd, const QByteArray& name, const FtpServerConfig& cfg) {
+void FtpServer::retrieve(Session& s, const QByteArray& name, const FtpServerConfig& cfg) {
+    const int fd = s.fd;
     const qsizetype hash = name.indexOf('#');
     bool okOffset = false;
     bool okLength = false;
@@ -484,7 +502,7 @@ void FtpServer::retrieve(int fd, const QByteArray& name, const FtpServerConfig& 
     }
     if (!sendAll(fd, line(150, "Opening data connection")))
         return;
-    const int d = openData();
+    const int d = openData(s);
     if (d < 0) {
         sendAll(fd, line(425, "Can't open data connection"));
         return;
@@ -507,8 +525,8 @@ void FtpServer::retrieve(int fd, const QByteArray& name, const FtpServerConfig& 
     }
     if (stall) {
         // The data connection stays open and silent; the control connection goes on.
-        closeStalledData();
-        stalledData_ = d;
+        closeStalledData(s);
+        s.stalledData = d;
         return;
     }
     ::close(d);

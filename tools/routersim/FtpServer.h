@@ -2,8 +2,9 @@
 // The simulated router's FTP server: greeting, USER/PASS login, PORT (active data connections
 // to the client's own address only), STOR saving each file byte-exact, RETR of
 // "<offset>#<length>" serving ROM bytes, QUIT; knobs for refusals, 429 rejections, silence and
-// a data connection that goes quiet. Serves one control connection at a time on a thread of its
-// own; start() and the accessors may be called from any thread. Every byte received on the
+// a data connection that goes quiet. Accepts on a thread of its own and serves each control
+// connection (at most MaxSessions at once) on a thread of its own; start() and the accessors
+// may be called from any thread. Every byte received on the
 // control connection is kept as a transcript.
 //
 // Options (FtpServerConfig::parse, "key=value,key=value"):
@@ -36,6 +37,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace routersim {
 
@@ -70,6 +72,8 @@ public:
 
     // The longest ROM read served.
     static constexpr qint64 MaxRomRead = qint64(64) << 20;
+    // Control connections served at once; further ones are closed at once.
+    static constexpr int MaxSessions = 16;
 
     explicit FtpServer(FtpServerConfig config = {});
     ~FtpServer();
@@ -100,17 +104,28 @@ public:
     void clear();
 
 private:
+    // One control connection.
+    struct Session {
+        int fd = -1;
+        quint32 peer = 0;
+        quint32 dataAddress = 0;
+        quint16 dataPort = 0;
+        bool loggedIn = false;
+        int stored = 0;       // files stored on this connection
+        int stalledData = -1; // a data connection kept open and silent
+    };
+
     void run();
-    void serve(int fd);
+    void serve(Session& s);
     // False when the connection is to be closed.
-    bool command(int fd, const QByteArray& line, const FtpServerConfig& cfg);
+    bool command(Session& s, const QByteArray& line, const FtpServerConfig& cfg);
     bool sendAll(int fd, const QByteArray& bytes);
-    int openData();
+    int openData(Session& s);
     // False when the control connection is to be closed.
-    bool store(int fd, const QByteArray& name, const FtpServerConfig& cfg);
-    void retrieve(int fd, const QByteArray& name, const FtpServerConfig& cfg);
+    bool store(Session& s, const QByteArray& name, const FtpServerConfig& cfg);
+    void retrieve(Session& s, const QByteArray& name, const FtpServerConfig& cfg);
     QByteArray romBytes(qint64 offset, qint64 length, const FtpServerConfig& cfg) const;
-    void closeStalledData();
+    static void closeStalledData(Session& s);
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
@@ -125,13 +140,8 @@ private:
     quint16 port_ = 0;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
-    // Serving thread only.
-    quint32 peerAddress_ = 0;
-    quint32 dataAddress_ = 0;
-    quint16 dataPort_ = 0;
-    bool loggedIn_ = false;
-    int storedHere_ = 0; // files stored on the current control connection
-    int stalledData_ = -1;
+    std::vector<std::thread> sessions_; // accepting thread only, then stop()
+    std::atomic<int> activeSessions_{0};
 };
 
 } // namespace routersim

@@ -188,10 +188,14 @@ quint32 TTcpSocket::resolveHost() {
         done = true;
     }
     TimerOn();
-    while (!done && !canceled_)
+    // Without a time-out the lookup still ends some time.
+    const auto limit = Clock::now() + ReplyWaitLimit;
+    while (!done && !canceled_ && !timedOut_ && Clock::now() < limit)
         waitPass(0);
     TimerOff();
     if (!done) {
+        if (Clock::now() >= limit)
+            timedOut_ = true;
         QHostInfo::abortHostLookup(id);
         throw ESocketError(timedOut_ ? QStringLiteral("Host Lookup Timed Out")
                                      : QStringLiteral("Host Lookup Canceled"));
@@ -334,7 +338,14 @@ void TTcpSocket::SendAll(const char* data, qint64 length, bool packets) {
 
 QByteArray TTcpSocket::Transaction(const QByteArray& command) {
     ReplyNumber = 0;
-    const QByteArray wire = command + "\r\n";
+    // A line end inside an argument (a password, a file name) would start a second command.
+    qsizetype end = command.size();
+    for (const char c : {'\r', '\n'}) {
+        const qsizetype at = command.indexOf(c);
+        if (at >= 0)
+            end = std::min(end, at);
+    }
+    const QByteArray wire = command.left(end) + "\r\n";
     SendAll(wire.constData(), wire.size());
     LastReply = ReadLn();
     if (!LastReply.isEmpty()) {
