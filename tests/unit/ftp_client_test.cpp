@@ -295,6 +295,9 @@ TEST(FtpClientConnect, NotConnectedAndAlreadyConnected) {
     EXPECT_EQ(messageOf([&] { c->Download(QStringLiteral("0#1"), QStringLiteral("/x")); }),
               QStringLiteral("Not Connected"));
     c->Disconnect(); // nothing to close: no exception
+    c->Host.clear();
+    EXPECT_EQ(messageOf([&] { c->Connect(); }), QStringLiteral("Null Remote Address"));
+    c->Host = QStringLiteral("127.0.0.1");
     auto server = startFtpServer();
     c->Port = server->port();
     c->Connect();
@@ -382,6 +385,29 @@ TEST(FtpClientTransfer, SilentStoreReplyCancelsTheDataConnectionAndEnds) {
               QStringLiteral("Socket readln aborted"));
     EXPECT_GE(clock.elapsed(), 390);
     EXPECT_LT(clock.elapsed(), 3000);
+}
+
+TEST(FtpClientTransfer, SlowCommandReplyCancelsTheWaitingDataConnection) {
+    // The control connection's timer is not the end of a reply wait, but it cancels the data
+    // connection of the transfer in progress.
+    auto server = startFtpServer(QStringLiteral("delay=STOR:600"));
+    QTemporaryDir dir;
+    Recorder r;
+    auto c = makeClient(server->port(), r);
+    c->TimeOut = 200ms;
+    c->Connect();
+    EXPECT_EQ(messageOf([&] { c->Upload(writeFile(dir, "f", "x"), "f"); }),
+              QStringLiteral("Accepting Canceled"));
+    // The reply itself was waited for.
+    EXPECT_EQ(r.status.last(), QStringLiteral("150 Opening data connection"));
+
+    // A slow transfer reply after the data has gone is harmless.
+    FtpServerConfig cfg = server->config();
+    cfg.delayOn = "GREETING";
+    server->setConfig(cfg);
+    c->Disconnect();
+    c->Connect(); // the greeting waited for beyond the time-out
+    EXPECT_TRUE(c->Connected());
 }
 
 TEST(FtpClientEvents, EventLoopTurnsWhileACallBlocks) {

@@ -15,7 +15,8 @@ TEST(FtpServerOptions, KnobsParseAndMistakesAreRefused) {
     QString error;
     auto c = FtpServerConfig::parse(
         QStringLiteral("password=pw,user=230,stor=550,storreply=429,stall=retr,close=PASS,"
-                       "datastall=10,closeafter=2,retrextra=5,dir=/tmp/x,keep=4,idle=100"),
+                       "datastall=10,closeafter=2,retrextra=5,dir=/tmp/x,keep=4,idle=100,"
+                       "delay=stor:250"),
         &error);
     ASSERT_TRUE(c) << error.toStdString();
     EXPECT_EQ(c->password, "pw");
@@ -30,6 +31,9 @@ TEST(FtpServerOptions, KnobsParseAndMistakesAreRefused) {
     EXPECT_EQ(c->directory, QStringLiteral("/tmp/x"));
     EXPECT_EQ(c->keep, 4);
     EXPECT_EQ(c->idle, std::chrono::milliseconds(100));
+    EXPECT_EQ(c->delayOn, "STOR");
+    EXPECT_EQ(c->delay, std::chrono::milliseconds(250));
+    EXPECT_FALSE(FtpServerConfig::parse(QStringLiteral("delay=STOR"), &error));
     EXPECT_FALSE(FtpServerConfig::parse(QStringLiteral("nosuch=1"), &error));
     EXPECT_FALSE(FtpServerConfig::parse(QStringLiteral("stor=55"), &error));
     EXPECT_FALSE(FtpServerConfig::parse(QStringLiteral("datastall=-1"), &error));

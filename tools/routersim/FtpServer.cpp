@@ -91,6 +91,12 @@ std::optional<FtpServerConfig> FtpServerConfig::parse(const QString& options, QS
             c.multiline = value == u"1";
         } else if (key == u"stall") {
             c.stall = value.toUpper().toLatin1();
+        } else if (key == u"delay") {
+            const qsizetype colon = value.indexOf(u':');
+            const qint64 ms = colon > 0 ? value.mid(colon + 1).toLongLong(&ok) : -1;
+            ok = ok && ms >= 0 && ms <= 600000;
+            c.delayOn = value.left(colon).toUpper().toLatin1();
+            c.delay = std::chrono::milliseconds(ms);
         } else if (key == u"close") {
             c.closeOn = value.toUpper().toLatin1();
         } else if (key == u"retrextra") {
@@ -268,6 +274,12 @@ void FtpServer::closeStalledData(Session& s) {
     s.stalledData = -1;
 }
 
+void FtpServer::pause(std::chrono::milliseconds t) const {
+    const auto end = Clock::now() + t;
+    while (!stopping_ && Clock::now() < end)
+        std::this_thread::sleep_for(std::min<Clock::duration>(end - Clock::now(), 20ms));
+}
+
 bool FtpServer::sendAll(int fd, const QByteArray& bytes) {
     qsizetype sent = 0;
     while (sent < bytes.size() && !stopping_) {
@@ -288,6 +300,8 @@ void FtpServer::serve(Session& s) {
     s.stored = 0;
     s.dataPort = 0;
     const FtpServerConfig first = config();
+    if (first.delayOn == "GREETING")
+        pause(first.delay);
     if (first.stall != "GREETING") {
         QByteArray greeting = first.replies.value("GREETING");
         if (greeting.isEmpty()) {
@@ -351,6 +365,8 @@ bool FtpServer::command(Session& s, const QByteArray& lineIn, const FtpServerCon
         return false;
     if (verb == cfg.stall)
         return true;
+    if (verb == cfg.delayOn)
+        pause(cfg.delay);
     if (cfg.replies.contains(verb)) {
         // A refusal; QUIT still ends the connection.
         return sendAll(fd, cfg.replies.value(verb)) && verb != "QUIT";

@@ -16,6 +16,7 @@
 //   storreply=CODE     the reply after a stored file (default 226; 429 rejects the file)
 //   retrreply=CODE     the reply after a served ROM read (default 226)
 //   stall=CMD          CMD (or "greeting") is never answered; the connection stays open
+//   delay=CMD:MS       CMD (or "greeting") is answered after MS milliseconds
 //   close=CMD          the control connection is closed instead of answering CMD
 //   closeafter=N       the control connection is closed after the N-th stored file's reply
 //   retrextra=N        RETR sends N bytes more than the length asked for
@@ -50,6 +51,8 @@ struct FtpServerConfig {
     bool multiline = false;
     QByteArray stall;   // upper-case command or "GREETING"
     QByteArray closeOn; // upper-case command
+    QByteArray delayOn; // upper-case command or "GREETING"
+    std::chrono::milliseconds delay{0};
     qint64 dataStall = -1;
     int closeAfter = -1;
     qint64 retrExtra = 0;
@@ -120,6 +123,8 @@ private:
     // False when the connection is to be closed.
     bool command(Session& s, const QByteArray& line, const FtpServerConfig& cfg);
     bool sendAll(int fd, const QByteArray& bytes);
+    // Sleeps, ending early on stop().
+    void pause(std::chrono::milliseconds t) const;
     int openData(Session& s);
     // False when the control connection is to be closed.
     bool store(Session& s, const QByteArray& name, const FtpServerConfig& cfg);
