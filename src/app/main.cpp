@@ -5,6 +5,7 @@
 #include "ProcessState.h"
 #include "TRefreshForm.h"
 #include "TUpgradeForm1.h"
+#include "ftp/TmyFTPForm.h"
 #include "package/ExtractionCleanup.h"
 #include "search/DeviceSearch.h"
 #include "tftp/TTFTPForm.h"
@@ -58,9 +59,13 @@ int main(int argc, char** argv) {
 
     fw::TRefreshForm refreshForm(search, mainWindow.get());
     mainWindow->setSearchWindow([&refreshForm] { refreshForm.exec(); });
-    // The transfer engines live as long as the main window's controller may call them.
+    // The transfer engines: the TFTP window, then the FTP window, which also serves the
+    // read-back's FTP try. The watchdog cancels an FTP call in progress before the loop ends.
     fw::TTFTPForm tftpForm;
-    mainWindow->form().controller().setTransferServices({nullptr, &tftpForm, nullptr});
+    fw::TmyFTPForm ftpForm;
+    fw::UpgradeController& controller = mainWindow->form().controller();
+    controller.setTransferServices({&ftpForm, &tftpForm, nullptr});
+    controller.setFtpRomRead(&ftpForm);
 
     mainWindow->show();
     app.exec();

@@ -190,6 +190,8 @@ std::optional<SimConfig> SimConfig::parse(const QStringList& args, QString* erro
             c.ports = {v[0], v[1], v[2]};
         } else if (a == u"--web") {
             c.web = true;
+        } else if (a == u"--ftp") {
+            c.ftp = true;
         } else if (a == u"--no-echo") {
             c.answerEcho = false;
         } else if (a == u"--unicast-only") {
@@ -210,7 +212,8 @@ QString SimConfig::usage() {
     return QStringLiteral(
         "usage: routersim --router ADDR[,key=value]... [--router ...] [--transcript FILE]\n"
         "                 [--ports QUERY,BOOT,TFTP] [--web [--web-options ADDR:KNOBS]...]\n"
-        "                 [--tftp-options ADDR:KNOBS]... [--no-echo] [--unicast-only]\n"
+        "                 [--ftp [--ftp-options ADDR:KNOBS]...] [--tftp-options ADDR:KNOBS]...\n"
+        "                 [--no-echo] [--unicast-only]\n"
         "router keys: state=normal|default|crashed  romid=TEXT  detail=TEXT  echo=yes|no\n"
         "             answers=none|query+boot+tftp+default  junk=N  extra=N  short=yes|no\n"
         "             cut=N  delay=MS\n");

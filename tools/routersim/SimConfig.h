@@ -58,6 +58,8 @@ struct SimConfig {
     bool answerEcho = true;
     // Start a web server per router.
     bool web = false;
+    // Start an FTP server per router.
+    bool ftp = false;
 
     // The command line after the program name. nullopt with *error set on a mistake.
     static std::optional<SimConfig> parse(const QStringList& args, QString* error);

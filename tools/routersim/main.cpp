@@ -2,6 +2,7 @@
 // private network namespace; see SimConfig::usage() for the command line.
 
 #include "Discovery.h"
+#include "FtpServer.h"
 #include "SimConfig.h"
 #include "TftpServer.h"
 #include "Transcript.h"
@@ -39,8 +40,9 @@ void warnAboutKernelEcho(const SimConfig& config) {
     }
 }
 
-// "FLAG ADDR:KEY=VALUE,..." (--web-options, --tftp-options) gives one router's server its knobs;
-// taken out of the arguments before the rest is parsed. False with *error on a bad value.
+// "FLAG ADDR:KEY=VALUE,..." (--web-options, --ftp-options, --tftp-options) gives one router's
+// server its knobs; taken out of the arguments before the rest is parsed. False with *error on a
+// bad value.
 bool takeOptions(QStringList& args, const QString& flag, QMap<QString, QString>* options,
                  QString* error) {
     for (qsizetype i = 0; i < args.size();) {
@@ -60,6 +62,9 @@ bool takeOptions(QStringList& args, const QString& flag, QMap<QString, QString>*
     return true;
 }
 
+// The router's FTP server port.
+constexpr quint16 FtpPort = 21;
+
 // The router's web server port (80); tests outside a namespace may not bind it.
 constexpr quint16 WebPort = 80;
 
@@ -70,8 +75,10 @@ int main(int argc, char** argv) {
     QString error;
     QStringList args = app.arguments().mid(1);
     QMap<QString, QString> webOptions;
+    QMap<QString, QString> ftpOptions;
     QMap<QString, QString> tftpOptions;
     if (!takeOptions(args, QStringLiteral("--web-options"), &webOptions, &error) ||
+        !takeOptions(args, QStringLiteral("--ftp-options"), &ftpOptions, &error) ||
         !takeOptions(args, QStringLiteral("--tftp-options"), &tftpOptions, &error)) {
         say(stderr, QStringLiteral("routersim: ") + error + u'\n' + SimConfig::usage());
         return 2;
@@ -129,6 +136,26 @@ int main(int argc, char** argv) {
                 return 2;
             }
             webServers.push_back(std::move(web));
+        }
+    }
+
+    std::vector<std::unique_ptr<FtpServer>> ftpServers;
+    if (config->ftp) {
+        for (const RouterConfig& r : config->routers) {
+            const auto ftpConfig =
+                FtpServerConfig::parse(ftpOptions.value(r.addressText()), &error);
+            if (!ftpConfig) {
+                say(stderr, QStringLiteral("routersim: --ftp-options %1: %2\n")
+                                .arg(r.addressText(), error));
+                return 2;
+            }
+            auto ftp = std::make_unique<FtpServer>(*ftpConfig);
+            if (!ftp->start(r.addressText(), FtpPort, &error)) {
+                say(stderr, QStringLiteral("routersim: FTP server on %1: %2\n")
+                                .arg(r.addressText(), error));
+                return 2;
+            }
+            ftpServers.push_back(std::move(ftp));
         }
     }
 

@@ -58,6 +58,11 @@ inline constexpr int Remote = 10071;
 // reach the address is not repeated).
 QString SocketErrorText(int wsaNumber);
 
+// The FTP client's report of a failed socket call: the number in decimal, ":" and the text of
+// its own table (a wording of its own, distinct from SocketErrorText's), or "Unknown Error No. "
+// + the number when the number is not in that table.
+QString FtpSocketErrorText(int wsaNumber);
+
 // The platform's error number (errno) in Windows Sockets numbering; a number without an
 // equivalent is returned unchanged (and so gets the "unknown error code" text).
 int wsaErrorFromErrno(int platformError);

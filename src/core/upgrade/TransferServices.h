@@ -25,6 +25,8 @@ public:
                            const QString& romId, qint32 routerType, const QString& password) = 0;
     virtual QString resultText() const = 0;
     virtual QString sentSections() const = 0;
+    // Ends a call in progress at its next wait (the watchdog is ending the program).
+    virtual void cancel() {}
 };
 
 // The TFTP recovery engine (the TFTP window). Returns at once; reports through the stop counter

@@ -590,6 +590,8 @@ void UpgradeController::watchdogExpired() {
         break;
     case Phase::FtpRunning:
         sinks.showBox(AbnormalText, QStringLiteral("FTP Upgrade Failure"), BoxButtons::Ok);
+        // The FTP call is further up this thread's stack: it must return for the loop to end.
+        services_.ftp->cancel();
         break;
     default:
         break;

@@ -1,0 +1,305 @@
+#include "ftp/TFtpClient.h"
+
+#include "net/SocketErrors.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace fw {
+
+namespace {
+
+bool refused(int replyNumber) {
+    return replyNumber >= 301 && replyNumber <= 599;
+}
+
+QString statusText(const QByteArray& line) {
+    return QString::fromLatin1(line).trimmed();
+}
+
+// Clears a flag when a scope ends, however it ends.
+struct FlagGuard {
+    bool& flag;
+    explicit FlagGuard(bool& f) : flag(f) { flag = true; }
+    ~FlagGuard() { flag = false; }
+};
+
+} // namespace
+
+TFtpClient::TFtpClient() = default;
+TFtpClient::~TFtpClient() = default;
+
+QByteArray TFtpClient::PortArgument(quint32 address, quint16 port) {
+    QByteArray out;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out += QByteArray::number((address >> shift) & 0xFF) + ',';
+    out += QByteArray::number(port >> 8) + ',' + QByteArray::number(port & 0xFF);
+    return out;
+}
+
+void TFtpClient::checkTimers() {
+    checkOwnTimer();
+    if (data_)
+        data_->checkOwnTimer();
+}
+
+void TFtpClient::connectionFailed() {
+    if (OnConnectionFailed)
+        OnConnectionFailed(*this);
+}
+
+void TFtpClient::Abort() {
+    if (data_)
+        data_->Cancel();
+}
+
+void TFtpClient::CancelAll() {
+    Cancel();
+    if (data_)
+        data_->Cancel();
+}
+
+bool TFtpClient::failureHandled(int kind) {
+    bool handled = false;
+    if (OnFailure)
+        OnFailure(*this, handled, kind);
+    return handled;
+}
+
+void TFtpClient::readContinuation(const QByteArray& first) {
+    QByteArray current = first;
+    // The whole reply shares one bound, so a trickle of continuation lines ends too.
+    const auto limit = std::chrono::steady_clock::now() + ReplyWaitLimit;
+    for (int i = 0; i < MaxContinuationLines; ++i) {
+        if (std::chrono::steady_clock::now() >= limit)
+            throw EWaitAborted(QStringLiteral("Socket readln aborted"));
+        const bool more =
+            !current.isEmpty() && (current[0] == ' ' || (current.size() > 3 && current[3] == '-'));
+        if (!more)
+            return;
+        current = ReadLn();
+        if (current.isEmpty())
+            return;
+        report(LevelCommand, statusText(current));
+    }
+}
+
+QByteArray TFtpClient::transaction(const QByteArray& command, bool closeIsError) {
+    TTcpSocket::Transaction(command);
+    // A server that hangs up instead of answering has not accepted anything.
+    if (LastReply.isEmpty() && peerClosed() && closeIsError)
+        raiseSocketError(WsaError::NotConnected);
+    readContinuation(LastReply);
+    return LastReply;
+}
+
+QByteArray TFtpClient::Transaction(const QByteArray& command) {
+    return transaction(command, true);
+}
+
+void TFtpClient::Connect() {
+    if (Connected())
+        return;
+    DiscardInput();
+    TTcpSocket::Connect();
+    try {
+        LastReply = ReadLn();
+        if (LastReply.isEmpty() && peerClosed())
+            raiseSocketError(WsaError::NotConnected);
+        report(LevelCommand, statusText(LastReply));
+        ReplyNumber = replyNumberOf(LastReply);
+        const QByteArray greeting = LastReply;
+        readContinuation(greeting);
+        if (replyNumberOf(greeting) > 400) {
+            connectionFailed();
+            throw EFtpReply(greeting);
+        }
+        report(LevelCommand, QStringLiteral("USER ") + UserID);
+        transaction("USER " + UserID.toLatin1(), true);
+        if (ReplyNumber >= 401 && ReplyNumber <= 599) {
+            connectionFailed();
+            throw EFtpReply(LastReply);
+        }
+        if (ReplyNumber == 331) {
+            report(LevelCommand, QStringLiteral("PASS "));
+            transaction("PASS " + Password.toLatin1(), true);
+            if (ReplyNumber >= 401 && ReplyNumber <= 599) {
+                connectionFailed();
+                throw EFtpReply(LastReply);
+            }
+        }
+        if (OnConnect)
+            OnConnect(*this);
+    } catch (const FtpException&) {
+        // The login's own failure is what the caller needs to see, not one of the "QUIT".
+        try {
+            Disconnect();
+        } catch (const FtpException&) {
+        }
+        report(LevelCommand, QStringLiteral("Disconnected"));
+        throw;
+    }
+}
+
+void TFtpClient::Disconnect() {
+    if (!Connected()) {
+        closeSocket();
+        return;
+    }
+    report(LevelCommand, QStringLiteral("QUIT"));
+    DiscardInput();
+    try {
+        transaction("QUIT", false);
+    } catch (const FtpException&) {
+        closeSocket();
+        throw;
+    }
+    closeSocket();
+    if (refused(ReplyNumber))
+        throw EFtpReply(LastReply);
+}
+
+void TFtpClient::openDataConnection() {
+    data_ = std::make_unique<TTcpSocket>(this);
+    data_->TimeOut = TimeOut;
+    data_->ReportLevel = ReportLevel;
+    data_->AcceptWaitLimit = AcceptWaitLimit;
+    data_->SendStallLimit = SendStallLimit;
+    data_->OnPacketSent = OnPacketSent;
+    data_->OnPacketRecvd = OnPacketRecvd;
+    data_->OnError = OnError;
+    data_->Listen();
+    transaction("PORT " + PortArgument(LocalAddress(), data_->LocalPort()), true);
+    if (refused(ReplyNumber))
+        throw EFtpReply(LastReply);
+}
+
+void TFtpClient::closeDataConnection() {
+    if (data_) {
+        lastBytesRcvd_ = data_->BytesRcvd;
+        lastBytesSent_ = data_->BytesSent;
+    }
+    data_.reset();
+}
+
+void TFtpClient::Upload(const QString& localFile, const QString& remoteName) {
+    if (!Connected())
+        throw FtpException(QStringLiteral("Not Connected"));
+    // The transfer lock: a handler running inside a wait must not start a second transfer.
+    if (transferring_)
+        throw FtpException(QStringLiteral("Transfer in progress"));
+    FlagGuard busy(transferring_);
+    try {
+        DiscardInput();
+        QFile file(localFile);
+        if (!file.open(QIODevice::ReadOnly))
+            throw FtpException(QStringLiteral("Cannot open file ") + localFile);
+        openDataConnection();
+        const QString name = remoteName.isEmpty() ? QFileInfo(localFile).fileName() : remoteName;
+        report(LevelCommand, QStringLiteral("STOR ") + name);
+        transaction("STOR " + name.toLatin1(), true);
+        if (refused(ReplyNumber)) {
+            if (ReplyNumber >= 500 && ReplyNumber <= 502 && OnUnSupportedFunction)
+                OnUnSupportedFunction(*this);
+            throw EFtpReply(LastReply);
+        }
+        data_->AcceptIncoming();
+        if (OnTransactionStart)
+            OnTransactionStart(*this);
+        QByteArray piece(BufferSize, '\0');
+        for (;;) {
+            const qint64 n = file.read(piece.data(), BufferSize);
+            if (n < 0)
+                throw FtpException(QStringLiteral("Cannot read file ") + localFile);
+            if (n == 0)
+                break;
+            data_->SendAll(piece.constData(), n, true);
+        }
+        if (OnTransactionStop)
+            OnTransactionStop(*this);
+        data_->CloseGracefully();
+        LastReply = ReadLn();
+        if (LastReply.isEmpty() && peerClosed())
+            raiseSocketError(WsaError::NotConnected);
+        // The code is not examined: a refusal here reaches the caller as a status text.
+        report(LevelCommand, statusText(LastReply));
+        readContinuation(LastReply);
+        closeDataConnection();
+        if (OnSuccess)
+            OnSuccess(*this);
+    } catch (const FtpException&) {
+        closeDataConnection();
+        if (!failureHandled(KindTransfer))
+            throw;
+    }
+}
+
+void TFtpClient::Download(const QString& remoteName, const QString& localFile) {
+    if (!Connected())
+        throw FtpException(QStringLiteral("Not Connected"));
+    if (transferring_)
+        throw FtpException(QStringLiteral("Transfer in progress"));
+    FlagGuard busy(transferring_);
+    try {
+        DiscardInput();
+        openDataConnection();
+        report(LevelCommand, QStringLiteral("RETR ") + remoteName);
+        transaction("RETR " + remoteName.toLatin1(), true);
+        if (refused(ReplyNumber))
+            throw EFtpReply(LastReply);
+        data_->AcceptIncoming();
+        if (OnTransactionStart)
+            OnTransactionStart(*this);
+        QFile out(localFile);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            throw FtpException(QStringLiteral("Cannot create file ") + localFile);
+        QByteArray block(BufferSize, '\0');
+        data_->TimerOn();
+        for (;;) {
+            qint64 n = data_->ReceiveBlock(block.data(), BufferSize);
+            // Nothing beyond what was asked for is written.
+            if (DownloadLimit >= 0)
+                n = std::min(n, DownloadLimit - data_->BytesRcvd);
+            if (n <= 0)
+                break;
+            if (out.write(block.constData(), n) != n)
+                throw FtpException(QStringLiteral("Cannot write file ") + localFile);
+            data_->BytesRcvd += n;
+            if (data_->OnPacketRecvd)
+                data_->OnPacketRecvd(*data_);
+            data_->TimerOn();
+        }
+        data_->TimerOff();
+        out.close();
+        const qint64 received = data_->BytesRcvd;
+        data_->CloseGracefully();
+        report(LevelCommand,
+               QStringLiteral("Received ") + QString::number(received) + QStringLiteral(" Bytes"));
+        LastReply = ReadLn();
+        if (LastReply.isEmpty() && peerClosed())
+            raiseSocketError(WsaError::NotConnected);
+        report(LevelCommand, statusText(LastReply));
+        readContinuation(LastReply);
+        closeDataConnection();
+        if (OnTransactionStop)
+            OnTransactionStop(*this);
+        if (OnSuccess)
+            OnSuccess(*this);
+    } catch (const FtpException&) {
+        closeDataConnection();
+        if (Canceled() && fd_ >= 0) {
+            // Tell the server the retrieval is off; a canceled component waits for nothing.
+            static const char abor[] = "ABOR\r\n";
+            ::fw::TTcpSocket::DiscardInput();
+            try {
+                clearCancel();
+                SendAll(abor, sizeof abor - 1);
+            } catch (const FtpException&) {
+            }
+        }
+        if (!failureHandled(KindTransfer))
+            throw;
+    }
+}
+
+} // namespace fw
