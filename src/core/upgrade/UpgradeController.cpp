@@ -423,6 +423,9 @@ UpgradeController::Step UpgradeController::ftpBranch() {
     const int f = ftp.FtpUpgrade(form_.stopCounter, sinks, form_.extractionCopy, RouterIP,
                                  RouterRomId, RouterType, view.passwordText());
     view.stopStopTimer();
+    // The watchdog ended the program during the call: no other method is tried.
+    if (watchdogEnded_)
+        return Step::End;
     if (f < 0) {
         if (f == -2 || f == -4) {
             form_.UpgradePhase = Phase::FtpFailed;
@@ -590,7 +593,9 @@ void UpgradeController::watchdogExpired() {
         break;
     case Phase::FtpRunning:
         sinks.showBox(AbnormalText, QStringLiteral("FTP Upgrade Failure"), BoxButtons::Ok);
-        // The FTP call is further up this thread's stack: it must return for the loop to end.
+        // The FTP call is further up this thread's stack: it must return for the loop to end,
+        // and the method loop must not go on with HTTP over files about to be deleted.
+        watchdogEnded_ = true;
         services_.ftp->cancel();
         break;
     default:

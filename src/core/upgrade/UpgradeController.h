@@ -92,6 +92,7 @@ private:
     UnavailableFtpRomRead noFtpRomRead_;
     RomReadBackEngine readBack_{&noFtpRomRead_};
     TransferServices services_;
+    bool watchdogEnded_ = false; // the watchdog ended the program during an FTP call
 };
 
 } // namespace fw
