@@ -307,4 +307,33 @@ int BasicAuthLogin(LoginContext& ctx, const QString& userId, const QString& pass
     return LoginCode::BadReply;
 }
 
+void ReportLoginRefusal(const Sinks& sinks, int code, const QString& badReplyText) {
+    const auto box = [&](const QString& text) { sinks.showBox(text, QString(), BoxButtons::Ok); };
+    switch (code) {
+    case LoginCode::NoCgi:
+        box(QStringLiteral("No CGI found"));
+        break;
+    case LoginCode::BadRequest:
+        box(QStringLiteral("Bad request"));
+        break;
+    case LoginCode::PortRedirectFailed:
+        box(QStringLiteral("Port command error"));
+        break;
+    case LoginCode::SendFailed:
+        box(QStringLiteral("Send request error"));
+        break;
+    case LoginCode::BadReply:
+        box(badReplyText);
+        break;
+    case LoginCode::WrongPassword:
+        sinks.showBox(QStringLiteral("Incorrect password. Please check and input again!"),
+                      QStringLiteral("Authentication Failed"), BoxButtons::Ok);
+        sinks.setStatus(QStringLiteral("Your input password is incorrect, please check again."));
+        break;
+    default:
+        sinks.logLine(QStringLiteral("Unknow Error while check password"));
+        break;
+    }
+}
+
 } // namespace fw

@@ -62,6 +62,11 @@ int CheckLogin(LoginContext& ctx, const QString& password, const QString& addres
 
 // `userId` is the user name (at most 19 characters). Always asks ctx.webPort and returns it
 // (80 in the program) when the router accepts the credentials.
+// Tells the person why CheckLogin refused (code < 0, not BasicAuthWanted): a box, with the
+// status line for a wrong password, or a log line for the rest. An unreadable reply is told with
+// `badReplyText`, which differs by caller ("Receive response error N").
+void ReportLoginRefusal(const Sinks& sinks, int code, const QString& badReplyText);
+
 int BasicAuthLogin(LoginContext& ctx, const QString& userId, const QString& password,
                    const QString& address);
 

@@ -200,35 +200,7 @@ void RomReadBackEngine::httpRead(UpgradeForm& form, const QString& address, cons
     const int r = CheckLogin(ctx, password, address);
     if (r < 0) {
         finished(form, false);
-        auto box = [&](const char* text) {
-            sinks.showBox(QString::fromLatin1(text), QString(), BoxButtons::Ok);
-        };
-        switch (r) {
-        case LoginCode::NoCgi:
-            box("No CGI found");
-            break;
-        case LoginCode::BadRequest:
-            box("Bad request");
-            break;
-        case LoginCode::PortRedirectFailed:
-            box("Port command error");
-            break;
-        case LoginCode::SendFailed:
-            box("Send request error");
-            break;
-        case LoginCode::BadReply:
-            box("Receive response error 7");
-            break;
-        case LoginCode::WrongPassword:
-            sinks.showBox(QStringLiteral("Incorrect password. Please check and input again!"),
-                          QStringLiteral("Authentication Failed"), BoxButtons::Ok);
-            sinks.setStatus(
-                QStringLiteral("Your input password is incorrect, please check again."));
-            break;
-        default:
-            sinks.logLine(QStringLiteral("Unknow Error while check password"));
-            break;
-        }
+        ReportLoginRefusal(sinks, r, QStringLiteral("Receive response error 7"));
         return; // the window stays; nothing is retried
     }
 

@@ -268,39 +268,11 @@ UpgradeController::Step UpgradeController::httpLogin() {
     const bool overHttp =
         form_.UpgradeMethod == Method::Http || form_.UpgradeMethod == Method::HttpAfterFtp;
     if (overHttp) {
-        auto box = [&](const char* text) {
-            sinks.showBox(QString::fromLatin1(text), QString(), BoxButtons::Ok);
-        };
-        if (r != LoginCode::BasicAuthWanted)
-            failed();
-        switch (r) {
-        case LoginCode::BasicAuthWanted:
+        if (r == LoginCode::BasicAuthWanted) {
             BasicAuthNeeded = true;
-            break;
-        case LoginCode::NoCgi:
-            box("No CGI found");
-            break;
-        case LoginCode::BadRequest:
-            box("Bad request");
-            break;
-        case LoginCode::PortRedirectFailed:
-            box("Port command error");
-            break;
-        case LoginCode::SendFailed:
-            box("Send request error");
-            break;
-        case LoginCode::BadReply:
-            box("Receive response error 4");
-            break;
-        case LoginCode::WrongPassword:
-            sinks.showBox(QStringLiteral("Incorrect password. Please check and input again!"),
-                          AuthFailedCaption, BoxButtons::Ok);
-            sinks.setStatus(
-                QStringLiteral("Your input password is incorrect, please check again."));
-            break;
-        default:
-            sinks.logLine(QStringLiteral("Unknow Error while check password"));
-            break;
+        } else {
+            failed();
+            ReportLoginRefusal(sinks, r, QStringLiteral("Receive response error 4"));
         }
         if (!BasicAuthNeeded)
             return Step::End;
