@@ -2,6 +2,7 @@
 // old-firmware router is logged in over HTTP, then given its files over FTP; a router whose FTP
 // server stalls is ended by the watchdog, which also ends the FTP call in progress.
 
+#include "support/HeadlessProgram.h"
 #include "support/NetNamespace.h"
 
 #include <gtest/gtest.h>
@@ -17,13 +18,6 @@ using namespace fw::test;
 namespace {
 
 const QString Router = QStringLiteral("192.168.123.254");
-constexpr std::chrono::milliseconds RunTimeout{60000};
-
-QString describe(const ProgramRun& r) {
-    return QStringLiteral("exit %1\n--- out\n%2--- err\n%3")
-        .arg(r.exitCode)
-        .arg(QString::fromLocal8Bit(r.out), QString::fromLocal8Bit(r.err));
-}
 
 class FtpHeadless : public ::testing::Test {
 protected:
@@ -57,33 +51,10 @@ protected:
         ASSERT_TRUE(sim->start(&error)) << error.toStdString();
     }
 
-    ProgramRun run(const QString& program, const QStringList& args) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("FWUPGRADE_HEADLESS"), QStringLiteral("1"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        ProgramRun r = runProgram(program, args, env, RunTimeout);
-        EXPECT_TRUE(r.started);
-        EXPECT_FALSE(r.timedOut);
-        return r;
-    }
-
     // The program with the firmware and a settings record of the given options appended.
     QString pack(const QStringList& settingsOptions) {
-        const QString fwpack = buildPath(QStringLiteral("tools/fwpack/fwpack"));
-        const auto env = QProcessEnvironment::systemEnvironment();
-        ProgramRun s = runProgram(
-            fwpack,
-            QStringList{QStringLiteral("settings"), QStringLiteral("-o"), path("set.bin")} +
-                settingsOptions,
-            env, RunTimeout);
-        EXPECT_EQ(s.exitCode, 0) << s.err.toStdString();
-        ProgramRun c = runProgram(fwpack,
-                                  {QStringLiteral("create"), QStringLiteral("-o"), path("packed"),
-                                   fwupgradePath(), path("fw.bin") + QStringLiteral(":0x080D"),
-                                   path("set.bin") + QStringLiteral(":settings")},
-                                  env, RunTimeout);
-        EXPECT_EQ(c.exitCode, 0) << c.err.toStdString();
-        return path("packed");
+        return packProgram(dir.path(), {path("fw.bin") + QStringLiteral(":0x080D")},
+                           settingsOptions);
     }
 };
 
@@ -91,8 +62,9 @@ protected:
 
 TEST_F(FtpHeadless, OldFirmwareRouterIsUpgradedOverFtp) {
     startOldRouter(QString());
-    const ProgramRun r = run(fwupgradePath(), {QStringLiteral("put"), Router, QStringLiteral("pw1"),
-                                               QStringLiteral("ABC123"), path("fw.bin")});
+    const ProgramRun r =
+        runHeadless(fwupgradePath(), {QStringLiteral("put"), Router, QStringLiteral("pw1"),
+                                      QStringLiteral("ABC123"), path("fw.bin")});
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 0) << why;
     QFile got(received());
@@ -115,7 +87,7 @@ TEST_F(FtpHeadless, StalledFtpServerEndsThroughTheWatchdog) {
          QStringLiteral("ABC123"), QStringLiteral("--timeout"), QStringLiteral("4")});
     QElapsedTimer t;
     t.start();
-    const ProgramRun r = run(program, {});
+    const ProgramRun r = runHeadless(program, {});
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 1) << why;
     EXPECT_TRUE(r.out.contains("Unsing FTP upgrade mode to : 192.168.123.254\n")) << why;

@@ -2,6 +2,7 @@
 // the test's private network namespace: the command-line get, the get started by packed
 // settings, and the runs that must end as failures (refused password, failed read, no router).
 
+#include "support/HeadlessProgram.h"
 #include "support/NetNamespace.h"
 
 #include <gtest/gtest.h>
@@ -15,19 +16,12 @@ using namespace fw::test;
 namespace {
 
 const QString Router = QStringLiteral("192.168.123.254");
-constexpr std::chrono::milliseconds RunTimeout{60000};
 
 QByteArray romImage() {
     QByteArray b;
     for (int i = 0; i < 8192; ++i)
         b.append(char((i * 37 + i / 256 + 11) & 0xFF));
     return b;
-}
-
-QString describe(const ProgramRun& r) {
-    return QStringLiteral("exit %1\n--- out\n%2--- err\n%3")
-        .arg(r.exitCode)
-        .arg(QString::fromLocal8Bit(r.out), QString::fromLocal8Bit(r.err));
 }
 
 class ReadBackHeadless : public ::testing::Test {
@@ -60,36 +54,14 @@ protected:
         ASSERT_TRUE(sim->start(&error)) << error.toStdString();
     }
 
-    ProgramRun run(const QString& program, const QStringList& args) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("FWUPGRADE_HEADLESS"), QStringLiteral("1"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        ProgramRun r = runProgram(program, args, env, RunTimeout);
-        EXPECT_TRUE(r.started);
-        EXPECT_FALSE(r.timedOut);
-        return r;
-    }
     ProgramRun get(const QString& password, const QString& offset, const QString& length) {
-        return run(fwupgradePath(), {QStringLiteral("get"), Router, password,
-                                     QStringLiteral("ABC123"), offset, length, out()});
+        return runHeadless(fwupgradePath(), {QStringLiteral("get"), Router, password,
+                                             QStringLiteral("ABC123"), offset, length, out()});
     }
 
     // The program with a settings record (fwpack settings options) appended.
     QString pack(const QStringList& settingsOptions) {
-        const QString fwpack = buildPath(QStringLiteral("tools/fwpack/fwpack"));
-        const auto env = QProcessEnvironment::systemEnvironment();
-        ProgramRun s = runProgram(
-            fwpack,
-            QStringList{QStringLiteral("settings"), QStringLiteral("-o"), path("set.bin")} +
-                settingsOptions,
-            env, RunTimeout);
-        EXPECT_EQ(s.exitCode, 0) << s.err.toStdString();
-        ProgramRun c = runProgram(fwpack,
-                                  {QStringLiteral("create"), QStringLiteral("-o"), path("packed"),
-                                   fwupgradePath(), path("set.bin") + QStringLiteral(":settings")},
-                                  env, RunTimeout);
-        EXPECT_EQ(c.exitCode, 0) << c.err.toStdString();
-        return path("packed");
+        return packProgram(dir.path(), {}, settingsOptions);
     }
 
     QByteArray file(const QString& p) const {
@@ -158,7 +130,7 @@ TEST_F(ReadBackHeadless, PackedSettingsGetWritesTheStretchAndExitsZero) {
               Router, QStringLiteral("--password"), QStringLiteral("s3cret"),
               QStringLiteral("--get-output"), out(), QStringLiteral("--get-offset"),
               QStringLiteral("0x100"), QStringLiteral("--get-length"), QStringLiteral("0x40")});
-    const ProgramRun r = run(program, {});
+    const ProgramRun r = runHeadless(program, {});
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 0) << why;
     EXPECT_EQ(file(out()), rom.mid(0x100, 0x40)) << why;
@@ -176,7 +148,7 @@ TEST_F(ReadBackHeadless, PackedSettingsGetWithTheLogShownStillEnds) {
               QStringLiteral("--flags"), QStringLiteral("0x3A"), QStringLiteral("--get-output"),
               out(), QStringLiteral("--get-offset"), QStringLiteral("0"),
               QStringLiteral("--get-length"), QStringLiteral("16")});
-    const ProgramRun r = run(program, {});
+    const ProgramRun r = runHeadless(program, {});
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 1) << why;
     EXPECT_TRUE(r.out.contains("Enabled Log state by initial setting\n")) << why;

@@ -2,6 +2,7 @@
 // start searches, writes the router list to standard error ("list: " lines) with the count on
 // the status line, and ends with exit status 3 because only a person could go on.
 
+#include "support/HeadlessProgram.h"
 #include "support/NetNamespace.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +17,6 @@ namespace {
 
 const QString Home = QStringLiteral("192.168.123.254");
 const QString Crashed = QStringLiteral("192.168.123.9");
-constexpr std::chrono::milliseconds RunTimeout{60000};
 constexpr int NeedsPerson = 3;
 
 class HeadlessDiscovery : public ::testing::Test {
@@ -34,25 +34,9 @@ protected:
 
     // The program with one firmware image and, when options are given, a settings record.
     QString pack(const QStringList& settingsOptions = {}) {
-        const QString fwpack = buildPath(QStringLiteral("tools/fwpack/fwpack"));
-        const auto env = QProcessEnvironment::systemEnvironment();
-        QStringList files{path("fw.bin") + QStringLiteral(":0x080D")};
-        if (!settingsOptions.isEmpty()) {
-            const ProgramRun s = runProgram(
-                fwpack,
-                QStringList{QStringLiteral("settings"), QStringLiteral("-o"), path("set.bin")} +
-                    settingsOptions,
-                env, RunTimeout);
-            EXPECT_EQ(s.exitCode, 0) << s.err.toStdString();
-            files << path("set.bin") + QStringLiteral(":settings");
-        }
-        const ProgramRun c = runProgram(fwpack,
-                                        QStringList{QStringLiteral("create"), QStringLiteral("-o"),
-                                                    path("packed"), fwupgradePath()} +
-                                            files,
-                                        env, RunTimeout);
-        EXPECT_EQ(c.exitCode, 0) << c.err.toStdString();
-        return path("packed");
+        return packProgram(dir.path(), {path("fw.bin") + QStringLiteral(":0x080D")},
+                           settingsOptions.isEmpty() ? std::nullopt
+                                                     : std::optional<QStringList>(settingsOptions));
     }
     void startSim(const QStringList& routers) {
         QStringList args;
@@ -61,15 +45,6 @@ protected:
         sim = std::make_unique<SimProcess>(args);
         QString error;
         ASSERT_TRUE(sim->start(&error)) << error.toStdString();
-    }
-    ProgramRun run(const QString& program) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("FWUPGRADE_HEADLESS"), QStringLiteral("1"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        ProgramRun r = runProgram(program, {}, env, RunTimeout);
-        EXPECT_TRUE(r.started);
-        EXPECT_FALSE(r.timedOut);
-        return r;
     }
     static QStringList lines(const QByteArray& err, const char* prefix) {
         QStringList out;
@@ -98,7 +73,7 @@ protected:
 TEST_F(HeadlessDiscovery, ListsEveryRouterAndEndsForAPerson) {
     startSim({Home + QStringLiteral(",romid=ABC123,detail=Router X"),
               Crashed + QStringLiteral(",state=crashed,romid=ZZ")});
-    const ProgramRun r = run(pack());
+    const ProgramRun r = runHeadless(pack(), {});
     const std::string err = r.err.toStdString();
     EXPECT_EQ(r.exitCode, NeedsPerson) << err;
     // The search window searched twice (Timer1's repeat); the list is filled from the last.
@@ -120,7 +95,7 @@ TEST_F(HeadlessDiscovery, ListsEveryRouterAndEndsForAPerson) {
 
 TEST_F(HeadlessDiscovery, NoRouterGivesTheEmptyCount) {
     startSim({Crashed + QStringLiteral(",answers=none,echo=no")});
-    const ProgramRun r = run(pack());
+    const ProgramRun r = runHeadless(pack(), {});
     EXPECT_EQ(r.exitCode, NeedsPerson) << r.err.toStdString();
     EXPECT_TRUE(lines(r.err, "list: ").isEmpty()) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("status: 0 device found\n")) << r.err.toStdString();
@@ -129,9 +104,10 @@ TEST_F(HeadlessDiscovery, NoRouterGivesTheEmptyCount) {
 TEST_F(HeadlessDiscovery, SettingsFlags0x1AProbeOnlyBootPortAndLoader) {
     startSim({Home + QStringLiteral(",romid=ABC123,detail=Router X,answers=query+boot"),
               Crashed + QStringLiteral(",state=crashed,romid=ZZ")});
-    const ProgramRun r = run(pack({QStringLiteral("--start-mode"), QStringLiteral("0"),
-                                   QStringLiteral("--flags"), QStringLiteral("0x1A"),
-                                   QStringLiteral("--romid"), QStringLiteral("ABCDEFGHIJKLMN")}));
+    const ProgramRun r = runHeadless(
+        pack({QStringLiteral("--start-mode"), QStringLiteral("0"), QStringLiteral("--flags"),
+              QStringLiteral("0x1A"), QStringLiteral("--romid"), QStringLiteral("ABCDEFGHIJKLMN")}),
+        {});
     const std::string err = r.err.toStdString();
     EXPECT_EQ(lines(r.err, "list: "), QStringList({QStringLiteral("list: 192.168.123.254"),
                                                    QStringLiteral("list: 192.168.123.9   crash")}))

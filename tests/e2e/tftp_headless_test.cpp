@@ -2,6 +2,7 @@
 // network namespace: the search finds the crashed loader, the controller chooses TFTP, the file
 // goes out block by block and the router is told to reboot.
 
+#include "support/HeadlessProgram.h"
 #include "support/NetNamespace.h"
 
 #include <gtest/gtest.h>
@@ -16,19 +17,12 @@ using namespace fw::test;
 namespace {
 
 const QString Router = QStringLiteral("192.168.123.254");
-constexpr std::chrono::milliseconds RunTimeout{60000};
 
 QByteArray image(int size) {
     QByteArray b;
     for (int i = 0; i < size; ++i)
         b.append(char((i * 11 + i / 509) & 0xFF));
     return b;
-}
-
-QString describe(const ProgramRun& r) {
-    return QStringLiteral("exit %1\n--- out\n%2--- err\n%3")
-        .arg(r.exitCode)
-        .arg(QString::fromLocal8Bit(r.out), QString::fromLocal8Bit(r.err));
 }
 
 class TftpHeadless : public ::testing::Test {
@@ -63,16 +57,8 @@ protected:
     }
 
     ProgramRun put(const QString& file) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("FWUPGRADE_HEADLESS"), QStringLiteral("1"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        ProgramRun r = runProgram(
-            fwupgradePath(),
-            {QStringLiteral("put"), Router, QStringLiteral("null"), QStringLiteral("ABC123"), file},
-            env, RunTimeout);
-        EXPECT_TRUE(r.started);
-        EXPECT_FALSE(r.timedOut);
-        return r;
+        return runHeadless(fwupgradePath(), {QStringLiteral("put"), Router, QStringLiteral("null"),
+                                             QStringLiteral("ABC123"), file});
     }
 };
 

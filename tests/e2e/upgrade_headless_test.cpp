@@ -2,6 +2,7 @@
 // test's private network namespace: the command-line put, the put started by the packed
 // settings, refused passwords and a router that stalls until the watchdog ends the run.
 
+#include "support/HeadlessProgram.h"
 #include "support/NetNamespace.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +17,6 @@ using namespace fw::test;
 namespace {
 
 const QString Router = QStringLiteral("192.168.123.254");
-constexpr std::chrono::milliseconds RunTimeout{60000};
 
 QByteArray firmwareImage() {
     QByteArray b;
@@ -51,21 +51,8 @@ protected:
 
     // The program with the firmware and a settings record (fwpack settings options) appended.
     QString pack(const QStringList& settingsOptions) {
-        const QString fwpack = buildPath(QStringLiteral("tools/fwpack/fwpack"));
-        const auto env = QProcessEnvironment::systemEnvironment();
-        ProgramRun s = runProgram(
-            fwpack,
-            QStringList{QStringLiteral("settings"), QStringLiteral("-o"), path("set.bin")} +
-                settingsOptions,
-            env, RunTimeout);
-        EXPECT_EQ(s.exitCode, 0) << s.err.toStdString();
-        ProgramRun c = runProgram(fwpack,
-                                  {QStringLiteral("create"), QStringLiteral("-o"), path("packed"),
-                                   fwupgradePath(), path("fw.bin") + QStringLiteral(":0x080D"),
-                                   path("set.bin") + QStringLiteral(":settings")},
-                                  env, RunTimeout);
-        EXPECT_EQ(c.exitCode, 0) << c.err.toStdString();
-        return path("packed");
+        return packProgram(dir.path(), {path("fw.bin") + QStringLiteral(":0x080D")},
+                           settingsOptions);
     }
 
     // One normal router with its web server; `web` are the web server's knobs.
@@ -78,15 +65,6 @@ protected:
         ASSERT_TRUE(sim->start(&error)) << error.toStdString();
     }
 
-    ProgramRun run(const QString& program, const QStringList& args) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("FWUPGRADE_HEADLESS"), QStringLiteral("1"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        ProgramRun r = runProgram(program, args, env, RunTimeout);
-        EXPECT_TRUE(r.started);
-        EXPECT_FALSE(r.timedOut);
-        return r;
-    }
     QByteArray body() const {
         QFile f(path("body.bin"));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -94,19 +72,13 @@ protected:
     bool uploaded() const { return QFile::exists(path("body.bin")); }
 };
 
-QString describe(const ProgramRun& r) {
-    return QStringLiteral("exit %1\n--- out\n%2--- err\n%3")
-        .arg(r.exitCode)
-        .arg(QString::fromLocal8Bit(r.out), QString::fromLocal8Bit(r.err));
-}
-
 } // namespace
 
 TEST_F(UpgradeHeadless, CommandLinePutSendsTheFileAndExitsZero) {
     startRouter(QStringLiteral("password=s3cret"));
     const ProgramRun r =
-        run(pack({}), {QStringLiteral("put"), Router, QStringLiteral("s3cret"),
-                       QStringLiteral("ABC123"), path("fw.bin"), QStringLiteral("log")});
+        runHeadless(pack({}), {QStringLiteral("put"), Router, QStringLiteral("s3cret"),
+                               QStringLiteral("ABC123"), path("fw.bin"), QStringLiteral("log")});
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 0) << why;
     EXPECT_EQ(body(), expectedBody(firmware));
@@ -122,7 +94,7 @@ TEST_F(UpgradeHeadless, PackedSettingsPutSendsTheEmbeddedFirmware) {
     // Shipped settings, except a put to the router: FTP first, which falls back to HTTP.
     const QString program = pack({QStringLiteral("--start-mode"), QStringLiteral("put"),
                                   QStringLiteral("--dst-ip"), Router});
-    const ProgramRun r = run(program, {});
+    const ProgramRun r = runHeadless(program, {});
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 0) << why;
     EXPECT_EQ(body(), expectedBody(firmware));
@@ -135,8 +107,8 @@ TEST_F(UpgradeHeadless, PackedSettingsPutSendsTheEmbeddedFirmware) {
 TEST_F(UpgradeHeadless, WrongPasswordExitsOneAfterItsBox) {
     startRouter(QStringLiteral("password=right"));
     const ProgramRun r =
-        run(pack({}), {QStringLiteral("put"), Router, QStringLiteral("wrong"),
-                       QStringLiteral("ABC123"), path("fw.bin"), QStringLiteral("log")});
+        runHeadless(pack({}), {QStringLiteral("put"), Router, QStringLiteral("wrong"),
+                               QStringLiteral("ABC123"), path("fw.bin"), QStringLiteral("log")});
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 1) << why;
     EXPECT_TRUE(r.err.contains(
@@ -148,8 +120,8 @@ TEST_F(UpgradeHeadless, WrongPasswordExitsOneAfterItsBox) {
 TEST_F(UpgradeHeadless, OldFirmwareWithAWrongPasswordExitsOne) {
     startRouter(QStringLiteral("firmware=old,password=right"));
     const ProgramRun r =
-        run(pack({}), {QStringLiteral("put"), Router, QStringLiteral("wrong"),
-                       QStringLiteral("ABC123"), path("fw.bin"), QStringLiteral("log")});
+        runHeadless(pack({}), {QStringLiteral("put"), Router, QStringLiteral("wrong"),
+                               QStringLiteral("ABC123"), path("fw.bin"), QStringLiteral("log")});
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 1) << why;
     EXPECT_TRUE(r.out.contains("Old version detect\n")) << why;
@@ -168,7 +140,7 @@ TEST_F(UpgradeHeadless, StalledRouterEndsThroughTheWatchdog) {
               QStringLiteral("--method-order"), QStringLiteral("1")});
     QElapsedTimer t;
     t.start();
-    const ProgramRun r = run(program, {});
+    const ProgramRun r = runHeadless(program, {});
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 1) << why;
     EXPECT_TRUE(r.out.contains("Set Time out value to : 3\n")) << why;
@@ -185,8 +157,9 @@ TEST_F(UpgradeHeadless, StalledRouterEndsThroughTheWatchdog) {
 TEST_F(UpgradeHeadless, PutWithoutAFileSendsThePackagedFirmware) {
     // The support engineer's line: router, password, ROM identifier; the images are packed.
     startRouter(QStringLiteral("password=s3cret"));
-    const ProgramRun r = run(pack({}), {QStringLiteral("put"), Router, QStringLiteral("s3cret"),
-                                        QStringLiteral("ABC123")});
+    const ProgramRun r =
+        runHeadless(pack({}), {QStringLiteral("put"), Router, QStringLiteral("s3cret"),
+                               QStringLiteral("ABC123")});
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 0) << why;
     EXPECT_EQ(body(), expectedBody(firmware));
