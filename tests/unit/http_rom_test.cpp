@@ -215,3 +215,33 @@ TEST(RomReadPeer, HeaderWithBareLineFeedsOrNoReply) {
         EXPECT_EQ(e.resultText, QStringLiteral("Read Data error!"));
     }
 }
+
+TEST(RomReadPeer, SilenceBeforeTheWholeStretchIsAFailure) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("rom.bin"));
+    const QByteArray reply = "HTTP/1.1 200 OK\r\nContent-Type: x\r\n\r\nABCD";
+    // The silence is noticed after the 3-second readiness wait and the 300 ms receive time-out.
+    const auto read = [&](qsizetype holdMs, qint32 length, HttpEngine& e) {
+        RecordingSinks rec;
+        ScriptedPeer peer({{reply}}, std::chrono::milliseconds(holdMs));
+        e.setTransferTimeout(300ms);
+        return e.HttpGetRom(rec.sinks(), kLoopback, peer.port(), out, QString(), 0, length,
+                            QStringLiteral("0"), QString::number(length));
+    };
+    {
+        HttpEngine e; // the connection stays open after half of the stretch
+        EXPECT_EQ(read(5000, 8, e), -1);
+        EXPECT_EQ(e.resultText,
+                  QStringLiteral("ROM data cut short: 4 of 8 bytes before the router fell silent"));
+    }
+    {
+        HttpEngine e; // a router that keeps the connection open after the whole stretch
+        EXPECT_EQ(read(5000, 4, e), 1);
+        EXPECT_EQ(readAll(out), QByteArray("ABCD"));
+    }
+    {
+        HttpEngine e; // closing the connection ends the reply, short or not
+        EXPECT_EQ(read(0, 8, e), 1);
+        EXPECT_EQ(readAll(out), QByteArray("ABCD"));
+    }
+}

@@ -1,6 +1,7 @@
 #include "http/HttpEngine.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cstring>
 #include <thread>
@@ -328,6 +329,16 @@ int HttpEngine::HttpGetRom(const Sinks& sinks, const QString& routerIp, quint16 
     if (socket_.ReceiveToFile(destPath, sinks_.progress) < 0) {
         sinks_.logLine(socket_.lastError);
         resultText = socket_.lastError;
+        return -1;
+    }
+    // A router that keeps the connection open ends its reply by falling silent; one that falls
+    // silent before the stretch asked for is complete has not delivered it.
+    if (socket_.receiveTimedOut() && length > 0 && QFileInfo(destPath).size() < length) {
+        resultText = QStringLiteral("ROM data cut short: ") +
+                     QString::number(QFileInfo(destPath).size()) + QStringLiteral(" of ") +
+                     QString::number(length) +
+                     QStringLiteral(" bytes before the router fell silent");
+        sinks_.logLine(resultText);
         return -1;
     }
     sinks_.logLine(QStringLiteral("Get ROM file success in file : ") + destPath);

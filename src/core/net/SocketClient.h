@@ -69,6 +69,9 @@ public:
     static bool connectionOpen();
 
     QString lastError;
+    // The last receive ended because the peer fell silent for the transfer time-out, not because
+    // it closed: what came before still counts as the reply, but it may be cut short.
+    bool receiveTimedOut() const { return receiveTimedOut_; }
 
 private:
     using Handle = std::intptr_t;
@@ -99,6 +102,7 @@ private:
     BoxSink* box_ = nullptr;
     std::chrono::milliseconds connectTimeout_ = DefaultConnectTimeout;
     std::chrono::milliseconds transferTimeout_ = DefaultTransferTimeout;
+    bool receiveTimedOut_ = false;
 
     // Process-wide: the one connection of the process and the socket-stack state.
     static std::atomic<Handle> slot_;
