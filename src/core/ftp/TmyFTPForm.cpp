@@ -225,9 +225,17 @@ int TmyFTPForm::upgradeHandlerB(const QString& m) {
 }
 
 int TmyFTPForm::upgradeHandlerA(const QString& m) {
+    return handlerA(m, QStringLiteral("Password Error"),
+                    QStringLiteral("Unknow error2 in FTP mode.") + m,
+                    QStringLiteral("Unknow exception2") + m);
+}
+
+// The outer failure handler the upgrade and the ROM read share; only their texts differ.
+int TmyFTPForm::handlerA(const QString& m, const QString& passwordLog,
+                         const QString& unconnectedLog, const QString& unconnectedResult) {
     if (m.left(3) == u"530") {
         disconnectQuietly();
-        sinks_.logLine(QStringLiteral("Password Error"));
+        sinks_.logLine(passwordLog);
         resultText_ = kWrongPassword;
         setStatus(kWrongPassword);
         return -2;
@@ -239,8 +247,8 @@ int TmyFTPForm::upgradeHandlerA(const QString& m) {
         resultText_ = QStringLiteral("Unknow exception");
         return -1;
     }
-    sinks_.logLine(QStringLiteral("Unknow error2 in FTP mode.") + m);
-    resultText_ = QStringLiteral("Unknow exception2") + m;
+    sinks_.logLine(unconnectedLog);
+    resultText_ = unconnectedResult;
     return -1;
 }
 
@@ -291,23 +299,9 @@ int TmyFTPForm::FtpGetRom(const Sinks& sinks, const QString& routerIp, const QSt
 }
 
 int TmyFTPForm::romHandlerA(const QString& m) {
-    if (m.left(3) == u"530") {
-        disconnectQuietly();
-        sinks_.logLine(QStringLiteral("Get Rom File Password Error"));
-        resultText_ = kWrongPassword;
-        setStatus(kWrongPassword);
-        return -2;
-    }
-    if (FtpClient1->Connected()) {
-        disconnectQuietly();
-        setStatus(QStringLiteral("Unknow exception terminate."));
-        sinks_.logLine(QStringLiteral("Unknow exception in FTP mode while connected"));
-        resultText_ = QStringLiteral("Unknow exception");
-        return -1;
-    }
-    sinks_.logLine(QStringLiteral("Unknow error3 in FTP mode.(NO Connect)"));
-    resultText_ = QStringLiteral("Unknow exception with NO Connect ");
-    return -1;
+    return handlerA(m, QStringLiteral("Get Rom File Password Error"),
+                    QStringLiteral("Unknow error3 in FTP mode.(NO Connect)"),
+                    QStringLiteral("Unknow exception with NO Connect "));
 }
 
 } // namespace fw

@@ -70,6 +70,8 @@ private:
     int upgradeHandlerA(const QString& message);
     int upgradeHandlerB(const QString& message);
     int romHandlerA(const QString& message);
+    int handlerA(const QString& message, const QString& passwordLog, const QString& unconnectedLog,
+                 const QString& unconnectedResult);
     // Disconnect inside a failure handler: the socket is closed whatever the "QUIT" reply says.
     void disconnectQuietly();
 
