@@ -6,6 +6,7 @@
 #include "WebServer.h"
 #include "package/FileAttributes.h"
 #include "search/DeviceSearch.h"
+#include "support/EventPump.h"
 #include "upgrade/UpgradeController.h"
 
 #include <QApplication>
@@ -68,14 +69,7 @@ private:
 };
 
 bool pumpUntil(const std::function<bool()>& done, int ms) {
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QTest::qWait(5);
-    }
-    return true;
+    return fw::test::pumpUntil(done, std::chrono::milliseconds(ms), std::chrono::milliseconds(5));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // router's web server on 127.0.0.1 (an ephemeral port). Test thread = GUI thread.
 
 #include "package/FileAttributes.h"
+#include "support/EventPump.h"
 #include "support/FakeMainView.h"
 #include "upgrade/UpgradeController.h"
 
@@ -82,14 +83,7 @@ struct ControllerHarness {
     // Delivers the worker's queued reports until `done` holds; false after the bound.
     bool pumpUntil(const std::function<bool()>& done,
                    std::chrono::milliseconds bound = kWaitBound) {
-        QDeadlineTimer deadline(bound);
-        while (!done()) {
-            if (deadline.hasExpired())
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::msleep(2);
-        }
-        return true;
+        return fw::test::pumpUntil(done, bound);
     }
     // Waits without delivering anything, so a worker that asks for a box stays in it.
     bool waitUnpumped(const std::function<bool()>& done,

@@ -8,6 +8,7 @@
 #include "TftpServer.h"
 #include "Transcript.h"
 #include "package/FileAttributes.h"
+#include "support/EventPump.h"
 #include "support/FakeMainView.h"
 #include "tftp/TTFTPForm.h"
 #include "tftp/TftpPacket.h"
@@ -123,14 +124,7 @@ struct TftpRig {
 
     bool pumpUntil(const std::function<bool()>& done,
                    std::chrono::milliseconds bound = kTftpWaitBound) {
-        QDeadlineTimer deadline(bound);
-        while (!done()) {
-            if (deadline.hasExpired())
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::msleep(1);
-        }
-        return true;
+        return fw::test::pumpUntil(done, bound, std::chrono::milliseconds(1));
     }
 };
 

@@ -182,12 +182,16 @@ void TFtpClient::closeDataConnection() {
     data_.reset();
 }
 
-void TFtpClient::Upload(const QString& localFile, const QString& remoteName) {
+void TFtpClient::checkTransferAllowed() {
     if (!Connected())
         throw FtpException(QStringLiteral("Not Connected"));
     // The transfer lock: a handler running inside a wait must not start a second transfer.
     if (transferring_)
         throw FtpException(QStringLiteral("Transfer in progress"));
+}
+
+void TFtpClient::Upload(const QString& localFile, const QString& remoteName) {
+    checkTransferAllowed();
     FlagGuard busy(transferring_);
     try {
         DiscardInput();
@@ -235,10 +239,7 @@ void TFtpClient::Upload(const QString& localFile, const QString& remoteName) {
 }
 
 void TFtpClient::Download(const QString& remoteName, const QString& localFile) {
-    if (!Connected())
-        throw FtpException(QStringLiteral("Not Connected"));
-    if (transferring_)
-        throw FtpException(QStringLiteral("Transfer in progress"));
+    checkTransferAllowed();
     FlagGuard busy(transferring_);
     try {
         DiscardInput();

@@ -63,6 +63,8 @@ protected:
     void connectionFailed() override;
 
 private:
+    // Throws unless connected and no transfer is running.
+    void checkTransferAllowed();
     QByteArray transaction(const QByteArray& command, bool closeIsError);
     void readContinuation(const QByteArray& first);
     void openDataConnection();

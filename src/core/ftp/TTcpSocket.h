@@ -125,6 +125,8 @@ protected:
     bool listening_ = false;
 
 private:
+    // A non-blocking stream socket in fd_, or ESocketError.
+    void openStreamSocket();
     friend class TFtpClient;
     quint32 resolveHost();
 

@@ -32,6 +32,14 @@ int newStreamSocket() {
     return ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
 }
 
+sockaddr_in ipv4(quint32 addressHostOrder, quint16 port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(addressHostOrder);
+    return sa;
+}
+
 } // namespace
 
 TTcpSocket::TTcpSocket(TTcpSocket* owner) : owner_(owner), buffer_(BufferSize, '\0') {}
@@ -212,13 +220,8 @@ void TTcpSocket::Connect() {
     const quint32 address = resolveHost();
     if (address == 0)
         throw ESocketError(QStringLiteral("Null Remote Address"));
-    fd_ = newStreamSocket();
-    if (fd_ < 0)
-        throw ESocketError(QStringLiteral("Initializaton of windows sockets failed"));
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(Port);
-    sa.sin_addr.s_addr = htonl(address);
+    openStreamSocket();
+    const sockaddr_in sa = ipv4(address, Port);
     report(LevelTrace, QStringLiteral("Connecting"));
     int error = 0;
     if (::connect(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 &&
@@ -366,16 +369,17 @@ void TTcpSocket::DiscardInput() {
     }
 }
 
-void TTcpSocket::Listen() {
-    closeSocket();
-    clearCancel();
+void TTcpSocket::openStreamSocket() {
     fd_ = newStreamSocket();
     if (fd_ < 0)
         throw ESocketError(QStringLiteral("Initializaton of windows sockets failed"));
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(Port);
-    sa.sin_addr.s_addr = htonl(INADDR_ANY);
+}
+
+void TTcpSocket::Listen() {
+    closeSocket();
+    clearCancel();
+    openStreamSocket();
+    const sockaddr_in sa = ipv4(INADDR_ANY, Port);
     if (::bind(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 ||
         ::listen(fd_, 1) != 0)
         raiseSocketError(wsaErrorFromErrno(errno));
