@@ -11,7 +11,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>

@@ -15,10 +15,8 @@
 #include "upgrade/UpgradeForm.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <QUdpSocket>
 
