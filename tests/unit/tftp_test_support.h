@@ -15,8 +15,10 @@
 #include "upgrade/UpgradeForm.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <QUdpSocket>
 
