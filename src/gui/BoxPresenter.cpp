@@ -42,6 +42,23 @@ QMessageBox::StandardButtons qtButtons(BoxButtons buttons) {
     }
     return QMessageBox::Ok;
 }
+// The button a box closed without a choice stands for.
+int escapeButton(BoxButtons buttons) {
+    switch (buttons) {
+    case BoxButtons::Ok:
+        return QMessageBox::Ok;
+    case BoxButtons::YesOnly:
+        return QMessageBox::Yes;
+    default:
+        return QMessageBox::Cancel;
+    }
+}
+
+BoxAnswer answerOf(int button) {
+    return button == QMessageBox::Ok    ? BoxAnswer::Ok
+           : button == QMessageBox::Yes ? BoxAnswer::Yes
+                                        : BoxAnswer::Cancel;
+}
 } // namespace
 
 HeadlessPolicy HeadlessPolicy::fromEnvironment() {
@@ -82,7 +99,17 @@ BoxAnswer BoxPresenter::showBox(const QString& text, const QString& caption, Box
     // A box without a caption of its own carries the application's name, as the platform does.
     const QString title = caption.isNull() ? QCoreApplication::applicationName() : caption;
     QMessageBox box(qtIcon(icon), title, text, qtButtons(buttons), owner_.data());
-    switch (box.exec()) {
+    // One box at a time: the one still open was made stale by what this one reports (a
+    // question about a transfer that has now ended), so it closes as if dismissed.
+    if (open_)
+        open_->done(escapeButton(openButtons_));
+    QPointer<QMessageBox> self(&box);
+    open_ = self;
+    openButtons_ = buttons;
+    const int chosen = box.exec();
+    if (open_ == self)
+        open_.clear();
+    switch (chosen) {
     case QMessageBox::Cancel:
         return BoxAnswer::Cancel;
     case QMessageBox::Yes:
@@ -93,9 +120,7 @@ BoxAnswer BoxPresenter::showBox(const QString& text, const QString& caption, Box
         return BoxAnswer::Ok;
     default:
         // Closed without a button (Escape, the title bar): the escape button of the set.
-        return buttons == BoxButtons::Ok        ? BoxAnswer::Ok
-               : buttons == BoxButtons::YesOnly ? BoxAnswer::Yes
-                                                : BoxAnswer::Cancel;
+        return answerOf(escapeButton(buttons));
     }
 }
 

@@ -10,6 +10,8 @@
 #include <QWidget>
 #include <functional>
 
+class QMessageBox;
+
 namespace fw {
 
 // Whether this run is headless, and where its report lines go (one line per call, flushed).
@@ -53,6 +55,8 @@ public:
 private:
     QPointer<QWidget> owner_;
     const HeadlessPolicy& policy_;
+    QPointer<QMessageBox> open_; // the box on screen, if any
+    BoxButtons openButtons_ = BoxButtons::Ok;
 };
 
 } // namespace fw

@@ -3,11 +3,15 @@
 #include "ProcessState.h"
 #include "search/DeviceSearch.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
+#include <thread>
 
 namespace fw {
 
@@ -48,10 +52,44 @@ TRefreshForm::TRefreshForm(DeviceSearch& search, QWidget* owner)
     connect(Timer1, &QTimer::timeout, this, &TRefreshForm::Timer1Timer);
 
     search_.setProgress(this);
+    search_.setWaitFunction([this](std::chrono::milliseconds ms) { waitPainted(ms); });
 }
 
 TRefreshForm::~TRefreshForm() {
+    search_.setWaitFunction({});
     search_.setProgress(nullptr);
+}
+
+void TRefreshForm::paintBeforeSearch() {
+    // The search blocks this thread: until the window system shows the window, and the window
+    // has painted itself once, a person would see an empty frame.
+    QElapsedTimer clock;
+    clock.start();
+    while (windowHandle() && !windowHandle()->isExposed() && clock.elapsed() < ExposeWait.count()) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        std::this_thread::sleep_for(PaintSlice);
+    }
+    repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TRefreshForm::waitPainted(std::chrono::milliseconds wait) {
+    // Nothing a person does reaches the program while a probe listens; repaints and timers do.
+    QElapsedTimer clock;
+    clock.start();
+    const int from = ProgressMaximum * waitsDone_ / plannedWaits_;
+    const int to = ProgressMaximum * (waitsDone_ + 1) / plannedWaits_;
+    while (clock.elapsed() <= wait.count()) {
+        if (isVisible()) {
+            const qint64 gained = (to - from) * std::min(clock.elapsed(), qint64(wait.count())) /
+                                  std::max<qint64>(wait.count(), 1);
+            if (from + gained > ProgressBar1->value())
+                ProgressBar1->setValue(int(std::min<qint64>(from + gained, ProgressMaximum)));
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        }
+        std::this_thread::sleep_for(std::min(PaintSlice, wait));
+    }
+    waitsDone_ = std::min(waitsDone_ + 1, plannedWaits_);
 }
 
 void TRefreshForm::showEvent(QShowEvent* event) {
@@ -80,6 +118,10 @@ void TRefreshForm::FormActivate() {
     ProgressBar1->setRange(0, ProgressMaximum);
     ProgressBar1->setValue(0);
     ProcessState::repeatSearch = true;
+    // The bar spans both searches of this showing.
+    plannedWaits_ = 2 * std::max(search_.broadcastWaits(), 1);
+    waitsDone_ = 0;
+    paintBeforeSearch();
     runBroadcastSearch();
     // The repeat runs before the window closes, so whoever showed it reads the final list.
     if (ProcessState::repeatSearch && !search_.lastSearchAbandoned())

@@ -22,6 +22,10 @@ public:
     static constexpr std::chrono::milliseconds Timer1Interval{20};
     static constexpr int ClientWidth = 300;
     static constexpr int ClientHeight = 107;
+    // How long the search waits for the window system to show the window before its first
+    // probe, and how often the window is repainted while a probe waits.
+    static constexpr std::chrono::milliseconds ExposeWait{1000};
+    static constexpr std::chrono::milliseconds PaintSlice{10};
 
     explicit TRefreshForm(DeviceSearch& search, QWidget* owner = nullptr);
     ~TRefreshForm() override;
@@ -48,12 +52,17 @@ protected:
 
 private:
     void runBroadcastSearch();
+    void paintBeforeSearch();
+    // A probe's wait: the window stays painted and the bar moves with the time the search takes.
+    void waitPainted(std::chrono::milliseconds wait);
     void setProgressMaximum(qint64 maximum) override;
     void setProgressPosition(qint64 position) override;
     void advanceProgress(qint64 delta) override;
 
     DeviceSearch& search_;
     int searchesRun_ = 0;
+    int plannedWaits_ = 1; // probe waits of this showing (both searches)
+    int waitsDone_ = 0;
 };
 
 } // namespace fw

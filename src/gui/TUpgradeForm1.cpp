@@ -1,5 +1,6 @@
 #include "TUpgradeForm1.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -27,6 +28,11 @@ constexpr int kGroupWidth = 336;
 constexpr int kStatusBarHeight = 18;
 constexpr int kPasswordTop = 12;
 constexpr int kEditHeight = 21;
+constexpr int kUserLabelLeft = 10;
+constexpr int kLabelMinLeft = 2;
+constexpr int kLabelGap = 3;   // between a label's text and its field
+constexpr int kLabelSlack = 2; // a label a shade wider than its text's advance
+constexpr int kPopupMargin = 24; // the list's frame, margins and scroll bar
 
 const QString kPasswordStyle = QStringLiteral(
     "QLineEdit#PasswordComBox { lineedit-password-character: 42; background-color: %1; }");
@@ -117,6 +123,7 @@ void TUpgradeForm1::buildControls() {
     UserIDComBox->setObjectName(QStringLiteral("UserIDComBox"));
     UserIDComBox->setGeometry(50, kPasswordTop, 90, kEditHeight);
     UserIDComBox->hide();
+    placePasswordLabels();
 
     UpgreadFileGroup = groupBox(this, "UpgreadFileGroup", QString(), 89, 57);
     Label3 = label(UpgreadFileGroup, "Label3", QStringLiteral("Select Update File by yourself"),
@@ -159,9 +166,16 @@ void TUpgradeForm1::buildControls() {
 
 void TUpgradeForm1::connectEvents() {
     // Only what a person does raises the change events; the program's own settings do not.
-    connect(IPComBox, &QComboBox::activated, this, [this] { form_->IPComBoxChange(); });
+    connect(IPComBox, &QComboBox::activated, this, [this] {
+        // A chosen line shows from its start: the address is what tells it apart.
+        IPComBox->lineEdit()->setCursorPosition(0);
+        form_->IPComBoxChange();
+    });
     connect(IPComBox->lineEdit(), &QLineEdit::textEdited, this,
             [this] { form_->IPComBoxChange(); });
+    // A person's keys reach the combo box, which holds the focus; its line edit gets them only
+    // from the combo box (or from a caller that sends them there).
+    IPComBox->installEventFilter(this);
     IPComBox->lineEdit()->installEventFilter(this);
     connect(IPReFresh, &QPushButton::clicked, this, [this] { form_->IPReFreshClick(); });
     connect(PasswordComBox, &QLineEdit::textEdited, this,
@@ -178,7 +192,7 @@ bool TUpgradeForm1::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
-    if (watched == IPComBox->lineEdit() &&
+    if ((watched == IPComBox || watched == IPComBox->lineEdit()) &&
         (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
         form_->IPComBoxKeyPress(13);
         return true; // the combo must not choose a line of its own on Enter
@@ -283,10 +297,25 @@ void TUpgradeForm1::setIpItems(const QStringList& lines) {
     const QStringList sorted = sortedIpItems(lines);
     IPComBox->clear();
     IPComBox->addItems(sorted);
+    fitIpPopup();
     IPComBox->setCurrentIndex(-1);
     IPComBox->setEditText(QString());
     for (const QString& line : sorted)
         policy_.writeErr(QStringLiteral("list: ") + line);
+}
+
+// The drop-down is as wide as its longest line, within the screen; a line that still does not
+// fit loses its end, never the address at its start.
+void TUpgradeForm1::fitIpPopup() {
+    QAbstractItemView* list = IPComBox->view();
+    list->setTextElideMode(Qt::ElideRight);
+    int widest = 0;
+    for (int i = 0; i < IPComBox->count(); ++i)
+        widest = std::max(widest, list->fontMetrics().horizontalAdvance(IPComBox->itemText(i)));
+    int width = std::max(IPComBox->width(), widest + kPopupMargin);
+    if (const QScreen* screen = IPComBox->screen())
+        width = std::min(width, screen->availableGeometry().width());
+    list->setMinimumWidth(width);
 }
 
 QStringList TUpgradeForm1::ipItems() const {
@@ -320,10 +349,24 @@ void TUpgradeForm1::setPasswordWhite() {
 
 void TUpgradeForm1::setPasswordGeometry(int left, int width) {
     PasswordComBox->setGeometry(left, kPasswordTop, width, kEditHeight);
+    placePasswordLabels();
 }
 
 void TUpgradeForm1::setLabel2Left(int left) {
-    Label2->move(left, Label2->y());
+    label2Left_ = left;
+    placePasswordLabels();
+}
+
+// Each label is as wide as its text and ends a little before its field: the given left is
+// kept unless the text would run into the field.
+void TUpgradeForm1::placePasswordLabels() {
+    const auto place = [](QLabel* l, int left, int fieldLeft) {
+        const int width = l->fontMetrics().horizontalAdvance(l->text()) + kLabelSlack;
+        const int x = std::max(kLabelMinLeft, std::min(left, fieldLeft - kLabelGap - width));
+        l->setGeometry(x, l->y(), width, l->height());
+    };
+    place(Label2, label2Left_, PasswordComBox->x());
+    place(UserLabel, kUserLabelLeft, UserIDComBox->x());
 }
 
 QString TUpgradeForm1::userIdText() const {

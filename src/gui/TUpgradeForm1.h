@@ -123,6 +123,8 @@ private:
     QGroupBox* group(Group g) const;
     void runFormActivate();
     void checkIdle();
+    void placePasswordLabels();
+    void fitIpPopup();
 
     HeadlessPolicy policy_;
     QGroupBox* SearchGroup = nullptr;
@@ -150,6 +152,7 @@ private:
     QTimer* StopTimer = nullptr;
     QTimer idleCheck_;
     int idleChecks_ = 0;
+    int label2Left_ = 10;
 
     std::unique_ptr<MemoSink> memoSink_;
     std::unique_ptr<StatusBarSink> statusSink_;

@@ -2,6 +2,7 @@
 
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QFontMetrics>
 #include <QStatusBar>
 #include <algorithm>
 #include <limits>
@@ -22,8 +23,14 @@ StatusBarSink::StatusBarSink(QStatusBar* bar, const HeadlessPolicy& policy)
 
 void StatusBarSink::setStatusText(const QString& text) {
     text_ = text;
-    if (bar_)
-        bar_->showMessage(text);
+    if (bar_) {
+        // The window keeps its size: a text that does not fit ends in "…", and its whole
+        // wording is the tooltip.
+        const int room = bar_->width() - StatusMargins;
+        const QString shown = bar_->fontMetrics().elidedText(text, Qt::ElideRight, room);
+        bar_->showMessage(shown);
+        bar_->setToolTip(shown == text ? QString() : text);
+    }
     policy_.writeErr(QStringLiteral("status: ") + text);
 }
 

@@ -27,6 +27,8 @@ private:
 
 class StatusBarSink final : public StatusSink {
 public:
+    // The bar's own margins around its message.
+    static constexpr int StatusMargins = 12;
     StatusBarSink(QStatusBar* bar, const HeadlessPolicy& policy);
     void setStatusText(const QString& text) override;
     QString text() const { return text_; }

@@ -52,6 +52,12 @@ void TmyFTPForm::FtpClient1PacketSent() {
     // Every send would set the same text again; once per file is what shows.
     if (lastStatus_ != kUpgrading)
         setStatus(kUpgrading);
+    // The bar follows the bytes of the file being stored, a few times a second.
+    if (fileSize_ >= 0 && progressShown_.isValid() &&
+        progressShown_.elapsed() >= ProgressInterval.count()) {
+        progressShown_.start();
+        sinks_.setProgressPosition(progress_ + std::min(FtpClient1->GetBytesSent(), fileSize_));
+    }
 }
 
 void TmyFTPForm::FtpClient1PacketRecvd() {
@@ -139,12 +145,14 @@ int TmyFTPForm::FtpUpgrade(StopCounter& stopCounter, const Sinks& sinks,
     }
     sinks_.setProgressMaximum(totalLength_);
     sinks_.setProgressPosition(0);
+    progress_ = 0;
     selector_->skipDefault = false;
     currentIndex_ = -1;
 
     try {
         FtpClient1->Connect();
-        sinks_.advanceProgress(totalLength_ / 32);
+        progress_ += totalLength_ / 32;
+        sinks_.setProgressPosition(progress_);
         for (;;) {
             if (currentIndex_ == RejectedIndex) {
                 FtpClient1->Disconnect();
@@ -202,8 +210,12 @@ int TmyFTPForm::storeFile(StopCounter& stopCounter) {
         const qint64 size = file.size();
         file.close();
         lastStatus_.clear();
+        fileSize_ = size;
+        progressShown_.start();
         FtpClient1->Upload(path, cutPath(name));
-        sinks_.advanceProgress(size);
+        fileSize_ = -1;
+        progress_ += size;
+        sinks_.setProgressPosition(progress_);
         ++filesSent;
         return 0;
     } catch (const FtpException& e) {

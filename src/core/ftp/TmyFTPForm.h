@@ -8,6 +8,7 @@
 #include "package/FileSelector.h"
 #include "upgrade/TransferServices.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <chrono>
@@ -28,6 +29,8 @@ public:
     // currentIndex when the router rejected an upgrade file ("429").
     static constexpr qint16 RejectedIndex = 1003;
     static constexpr qint64 RomProgressMaximum = 300;
+    // The bar moves with the bytes of an upload at most this often.
+    static constexpr std::chrono::milliseconds ProgressInterval{100};
 
     explicit TmyFTPForm(quint16 port = DefaultPort, QObject* parent = nullptr);
     ~TmyFTPForm() override;
@@ -90,6 +93,9 @@ private:
     QString sentSections_;
     QString lastStatus_;
     qint64 romProgress_ = 0;
+    qint64 progress_ = 0;  // the bar's position before the file being stored
+    qint64 fileSize_ = -1; // the size of the file being stored (-1: none)
+    QElapsedTimer progressShown_;
 };
 
 } // namespace fw

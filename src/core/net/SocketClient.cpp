@@ -54,6 +54,12 @@ bool SocketClient::connectionOpen() {
     return slot_ != InvalidHandle;
 }
 
+void SocketClient::abortConnection() {
+    const Handle h = slot_.load();
+    if (h != InvalidHandle)
+        platformShutdown(h);
+}
+
 void SocketClient::setSocketError(const QString& prefix, int wsaError) {
     lastError = prefix + QString::number(wsaError) + QLatin1Char(' ') + SocketErrorText(wsaError);
 }

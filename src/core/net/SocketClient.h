@@ -67,6 +67,9 @@ public:
     static int networkBalance() { return networkBalance_; }
     // True while the process-wide connection slot holds a socket.
     static bool connectionOpen();
+    // Any thread: ends the exchange in progress on the process-wide connection, so that a send
+    // or receive blocked in it fails at once. Its owner still closes the socket.
+    static void abortConnection();
 
     QString lastError;
     // The last receive ended because the peer fell silent for the transfer time-out, not because
@@ -97,6 +100,7 @@ private:
     static qint64 platformSend(Handle h, const char* data, qint64 length, int* wsaError);
     static qint64 platformReceive(Handle h, char* data, qint64 capacity, int* wsaError);
     static void platformClose(Handle h);
+    static void platformShutdown(Handle h);
     static int platformLastError();
 
     BoxSink* box_ = nullptr;

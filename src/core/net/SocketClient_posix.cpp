@@ -178,4 +178,8 @@ void SocketClient::platformClose(Handle h) {
     ::close(int(h));
 }
 
+void SocketClient::platformShutdown(Handle h) {
+    ::shutdown(int(h), SHUT_RDWR);
+}
+
 } // namespace fw

@@ -74,6 +74,17 @@ void DeviceSearch::SearchDevices(const QString& address) {
     Probe(ProbeKind::AddressOnly, address, 0);
 }
 
+int DeviceSearch::broadcastWaits() const {
+    int n = 1;
+    for (const quint8 flag : {SearchFlag::Query, SearchFlag::BootPort, SearchFlag::Tftp})
+        n += (flags_ & flag) ? 1 : 0;
+    if ((flags_ & SearchFlag::DefaultAddressA) && (flags_ & SearchFlag::DefaultAddressB)) {
+        for (const QString& target : defaults_)
+            n += target.isEmpty() ? 0 : 1;
+    }
+    return n;
+}
+
 bool DeviceSearch::Probe(int kind, const QString& address, quint16 port) {
     if (address != Broadcast && IsListed(address))
         return true;
@@ -90,7 +101,10 @@ bool DeviceSearch::Probe(int kind, const QString& address, quint16 port) {
             return false;
         }
     }
-    WaitMs(ProbeWait.count(), false);
+    if (wait_)
+        wait_(ProbeWait);
+    else
+        WaitMs(ProbeWait.count(), false);
     if (usesSocket) {
         QByteArray buffer(receiveSize(kind), '\0');
         QString sender;

@@ -48,6 +48,8 @@ class DeviceSearch {
 public:
     using Ports = SearchPorts;
     using EchoFunction = std::function<bool(const QString& address)>;
+    // How a probe waits for its replies (by default without letting events run).
+    using WaitFunction = std::function<void(std::chrono::milliseconds)>;
 
     static constexpr int ListPlain = 111;
     static constexpr int ListDetailed = 222;
@@ -104,6 +106,12 @@ public:
     // The device type text appended to the address in list mode 111 or 222.
     static QString typeText(qint32 type, int listMode);
 
+    // Replaces the probes' wait (the search window keeps itself painted); empty restores it.
+    void setWaitFunction(WaitFunction wait) { wait_ = std::move(wait); }
+    // The probe waits a broadcast search makes at most: one per enabled probe and one for the
+    // address-only step.
+    int broadcastWaits() const;
+
     // Replaces the ICMP echo (tests); an empty function restores it.
     void setEchoFunction(EchoFunction echo) { echoFunction_ = std::move(echo); }
     IcmpEcho& ping1() { return ping1_; }
@@ -127,6 +135,7 @@ private:
     IcmpEcho ping1_;
     bool echoOpenTried_ = false;
     EchoFunction echoFunction_;
+    WaitFunction wait_;
     bool abandoned_ = false;
     QString socketError_;
 };

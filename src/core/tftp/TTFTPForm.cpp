@@ -272,6 +272,15 @@ void TTFTPForm::failNow() {
     TFTPTimerTimer();
 }
 
+void TTFTPForm::cancel() {
+    running_ = false;
+    state_ = 0;
+    timer_.stop();
+    closeFile();
+    if (fileOpenFlag_)
+        *fileOpenFlag_ = 0;
+}
+
 void TTFTPForm::closeFile() {
     if (file_.isOpen())
         file_.close();

@@ -58,6 +58,8 @@ public:
                     const ExtractionList& files, const QString& routerIp, const QString& romId,
                     qint32 routerType, qint32& fileOpenFlag) override;
     QString sentSections() const override;
+    // Stops a transfer in progress at once: no further datagram, the file closed, no end path.
+    void cancel() override;
 
     // --- operations of the window (valid while a TftpUpgrade's references live)
     qint64 UploadLength();

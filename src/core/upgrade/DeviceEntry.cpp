@@ -4,6 +4,7 @@
 #include "package/FileAttributes.h"
 #include "search/DeviceSearch.h"
 #include "upgrade/MainView.h"
+#include "upgrade/UpgradeController.h"
 #include "upgrade/UpgradeForm.h"
 
 namespace fw {
@@ -288,12 +289,12 @@ bool UpgradeForm::FormCloseQuery() {
             QStringLiteral("Upgrade Not complete, Do you really want to exit program ?"),
             QStringLiteral("Upgrade Warning"), BoxButtons::OkCancel, BoxIcon::Warning);
         if (a == BoxAnswer::Ok) {
-            markFailedExit();
-            view_.terminateApplication();
-            view_.releaseWindow();
-        } else {
-            allow = false;
+            // The transfer is stopped first; the controller then removes the files and closes
+            // the window (at once, or when the FTP call under this close returns).
+            controller_->endRun(true);
+            return false;
         }
+        allow = false;
     } else if (phase == Phase::TftpFailed || phase == Phase::HttpFailed ||
                phase == Phase::FtpFailed) {
         view_.sinks().showBox(QStringLiteral("Upgrade Not success, please Run again !"),

@@ -1,6 +1,7 @@
 #include "upgrade/THTTPThread.h"
 
 #include "http/HttpEngine.h"
+#include "net/SocketClient.h"
 #include "upgrade/UpgradeForm.h"
 
 #include <QMutexLocker>
@@ -14,6 +15,11 @@ THTTPThread::THTTPThread(HttpUploadJob job, QObject* parent)
     : QThread(parent), job_(std::move(job)) {}
 
 THTTPThread::~THTTPThread() = default;
+
+void THTTPThread::cancel() {
+    requestInterruption();
+    SocketClient::abortConnection();
+}
 
 QString THTTPThread::sentSections() const {
     QMutexLocker lock(&mutex_);

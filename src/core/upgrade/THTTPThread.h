@@ -48,6 +48,9 @@ public:
     int result() const { return result_.load(); }
     // The run produced its outcome (the stop counter has been set to 124).
     bool done() const { return done_.load(); }
+    // GUI thread: ends the upload in progress (its socket fails at once); the run then reports
+    // a failure and ends.
+    void cancel();
 
     static const QString
         SectionWarningText; // "Upgrade Not complete, please run this program again !"

@@ -25,7 +25,7 @@ public:
                            const QString& romId, qint32 routerType, const QString& password) = 0;
     virtual QString resultText() const = 0;
     virtual QString sentSections() const = 0;
-    // Ends a call in progress at its next wait (the watchdog is ending the program).
+    // Ends a call in progress at its next wait (the program is ending); the call then returns.
     virtual void cancel() {}
 };
 
@@ -40,6 +40,8 @@ public:
                             const QString& routerIp, const QString& romId, qint32 routerType,
                             qint32& fileOpenFlag) = 0;
     virtual QString sentSections() const = 0;
+    // Stops a transfer in progress at once (the program is closing); it reports nothing more.
+    virtual void cancel() {}
 };
 
 // The FTP ROM read (the FTP window's FtpGetRom) that the read-back tries before HTTP. Blocks its

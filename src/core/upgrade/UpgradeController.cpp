@@ -38,9 +38,29 @@ bool isRunningPhase(qint16 p) {
 
 } // namespace
 
+namespace {
+Sinks withBox(Sinks sinks, BoxSink* box) {
+    if (sinks.box)
+        sinks.box = box;
+    return sinks;
+}
+} // namespace
+
 UpgradeController::UpgradeController(UpgradeForm& form)
-    : form_(form), workerSinks_(std::make_unique<GuiThreadSinks>(form.view().sinks())) {
+    : form_(form), boxGate_(*this, form.view().sinks()),
+      workerSinks_(std::make_unique<GuiThreadSinks>(withBox(form.view().sinks(), &boxGate_))) {
     services_ = TransferServices{&noFtp_, &noTftp_, &readBack_};
+}
+
+BoxAnswer UpgradeController::RunBoxGate::showBox(const QString& text, const QString& caption,
+                                                 BoxButtons buttons, BoxIcon icon) {
+    if (!owner_.runEnded_)
+        return view_.showBox(text, caption, buttons, icon);
+    view_.logLine(QStringLiteral("After the end of the upgrade, not shown : ") + caption +
+                  QStringLiteral(" : ") + text);
+    return buttons == BoxButtons::YesOnly ? BoxAnswer::Yes
+           : buttons == BoxButtons::Ok    ? BoxAnswer::Ok
+                                          : BoxAnswer::Cancel;
 }
 
 UpgradeController::~UpgradeController() {
@@ -123,6 +143,9 @@ void UpgradeController::UpgradeClick() {
     MainView& view = form_.view();
     const Sinks sinks = view.sinks();
 
+    if (ending_)
+        return;
+    runEnded_ = false;
     BasicAuthNeeded = false;
     form_.UserId = view.userIdText().left(UserIdMaxLength);
     RouterIP = UpgradeForm::FirstWord(view.ipText());
@@ -392,12 +415,16 @@ UpgradeController::Step UpgradeController::ftpBranch() {
 
     form_.UpgradePhase = Phase::FtpRunning;
     FtpUpgradeService& ftp = *services_.ftp;
+    ftpCallActive_ = true;
     const int f = ftp.FtpUpgrade(form_.stopCounter, sinks, form_.extractionCopy, RouterIP,
                                  RouterRomId, RouterType, view.passwordText());
+    ftpCallActive_ = false;
     view.stopStopTimer();
-    // The watchdog ended the program during the call: no other method is tried.
-    if (watchdogEnded_)
+    // The run was ended during the call: the engine has let go now; no other method is tried.
+    if (ending_) {
+        finishEndedRun();
         return Step::End;
+    }
     if (f < 0) {
         if (f == -2 || f == -4) {
             form_.UpgradePhase = Phase::FtpFailed;
@@ -552,29 +579,67 @@ void UpgradeController::watchdogExpired() {
     const Sinks sinks = view.sinks();
     view.stopStopTimer();
     failed();
-    switch (form_.UpgradePhase.load()) {
+    // Whatever the engine reports from now on is too late for a box.
+    runEnded_ = true;
+    const qint16 phase = form_.UpgradePhase.load();
+    switch (phase) {
     case Phase::TftpRunning:
         sinks.showBox(QStringLiteral("Recover Not Complete. Please Power OFF and Power ON the "
                                      "router then execution program again !!"),
                       QStringLiteral("TFTP Upgrade Failure"), BoxButtons::Ok);
         break;
     case Phase::HttpRunning:
-        if (worker_)
-            worker_->requestInterruption();
         sinks.showBox(AbnormalText, QStringLiteral("HTTP Upgrade Failure"), BoxButtons::Ok);
         break;
     case Phase::FtpRunning:
         sinks.showBox(AbnormalText, QStringLiteral("FTP Upgrade Failure"), BoxButtons::Ok);
-        // The FTP call is further up this thread's stack: it must return for the loop to end,
-        // and the method loop must not go on with HTTP over files about to be deleted.
-        watchdogEnded_ = true;
-        services_.ftp->cancel();
         break;
     default:
         break;
     }
+    endRun(false);
+}
+
+void UpgradeController::endRun(bool byPerson) {
+    if (ending_)
+        return;
+    ending_ = true;
+    runEnded_ = true;
+    failed();
+    MainView& view = form_.view();
+    view.stopStopTimer();
+    if (byPerson)
+        view.sinks().logLine(QStringLiteral("Upgrade stopped by the user before the transfer "
+                                            "ended"));
+    // Each engine stops in its own way; none may still read a file when the files go.
+    if (worker_)
+        worker_->cancel();
+    if (form_.UpgradePhase.load() == Phase::TftpRunning)
+        services_.tftp->cancel();
+    if (ftpCallActive_) {
+        services_.ftp->cancel();
+        return; // the FTP call returns at its next wait; ftpBranch finishes then
+    }
+    finishEndedRun();
+}
+
+void UpgradeController::finishEndedRun() {
+    MainView& view = form_.view();
+    if (worker_) {
+        // The worker's last reports come through while it ends (its boxes become log lines).
+        QDeadlineTimer deadline(WorkerShutdownJoin);
+        while (!worker_->wait(QDeadlineTimer(WorkerPollStep)) && !deadline.hasExpired()) {
+            if (QCoreApplication::instance())
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+        }
+        if (QCoreApplication::instance())
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+        if (worker_->isFinished())
+            worker_.reset();
+        // Otherwise the destructor's last resort ends the process.
+    }
     view.terminateApplication();
-    view.releaseWindow();
+    view.releaseWindow(); // removes the extracted files
 }
 
 } // namespace fw

@@ -39,6 +39,14 @@ public:
     // The FTP ROM read the read-back tries before HTTP; null restores the stand-in.
     void setFtpRomRead(FtpRomReadService* ftp);
 
+    // The run ends for good before its transfer has ended: the person confirmed closing the
+    // window (`byPerson`), or the watchdog fired. Later results of the run go to the System Log
+    // only; the engine is cancelled and, once it has let go of the files (at once, or when the
+    // FTP call below on this thread returns), the files are removed and the program ends with
+    // status 1.
+    void endRun(bool byPerson);
+    bool runEnded() const { return runEnded_; }
+
     // Waits (bounded) until the HTTP worker's thread has ended; true when none is left running.
     bool waitForWorker(std::chrono::milliseconds bound);
     bool workerRunning() const;
@@ -82,9 +90,23 @@ private:
     bool sectionsDiffer() const;
     void failed();
     void succeeded();
+    void finishEndedRun();
+
+    // The boxes of the run: shown while it lasts, written to the System Log once it has ended.
+    class RunBoxGate final : public BoxSink {
+    public:
+        RunBoxGate(UpgradeController& owner, const Sinks& view) : owner_(owner), view_(view) {}
+        BoxAnswer showBox(const QString& text, const QString& caption, BoxButtons buttons,
+                          BoxIcon icon) override;
+
+    private:
+        UpgradeController& owner_;
+        Sinks view_;
+    };
 
     UpgradeForm& form_;
     QObject gui_; // context for calls queued from the worker to the GUI thread
+    RunBoxGate boxGate_;
     std::unique_ptr<GuiThreadSinks> workerSinks_;
     std::unique_ptr<THTTPThread> worker_;
     UnavailableFtpUpgrade noFtp_;
@@ -92,7 +114,9 @@ private:
     UnavailableFtpRomRead noFtpRomRead_;
     RomReadBackEngine readBack_{&noFtpRomRead_};
     TransferServices services_;
-    bool watchdogEnded_ = false; // the watchdog ended the program during an FTP call
+    bool runEnded_ = false;      // the watchdog or the person ended the run
+    bool ending_ = false;        // endRun has begun its work
+    bool ftpCallActive_ = false; // the FTP engine's call is below on this thread's stack
 };
 
 } // namespace fw
