@@ -69,9 +69,18 @@ win() { # window id by its title, waiting up to 5 s
     done
     return 1
 }
-shot() { # shot WINDOW FILE: the window with its frame
-    eval "$(xdotool getwindowgeometry --shell "$1")"
-    import -window root -crop "$((WIDTH + 8))x$((HEIGHT + 32))+$((X - 4))+$((Y - 30))" "$2"
+frame() { # frame WINDOW: X, Y, W, H of the window with its frame
+    local f
+    f=$(xwininfo -frame -id "$1")
+    X=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$f")
+    Y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$f")
+    W=$(sed -n 's/.*Width: *//p' <<<"$f")
+    H=$(sed -n 's/.*Height: *//p' <<<"$f")
+}
+shot() { # shot WINDOW FILE [EXTRA_W EXTRA_H]: the window with its frame
+    frame "$1"
+    import -window root -crop "$((W + ${3:-0}))x$((H + ${4:-0}))+$X+$Y" "$2"
+    [ -z "${FW_SHOT_DEBUG:-}" ] || import -window root "$2.root.png"
 }
 
 export TMPDIR=$work/tmp; mkdir -p "$TMPDIR"
@@ -81,8 +90,7 @@ m=$(win "Firmware Upgrade  V1.1.1")
 sleep 1.5
 xdotool mousemove --window "$m" 236 39 click 1
 sleep 0.6
-eval "$(xdotool getwindowgeometry --shell "$m")"
-import -window root -crop "$((WIDTH + 120))x$((HEIGHT + 40))+$((X - 4))+$((Y - 28))" "$out/main-window.png"
+shot "$m" "$out/main-window.png" 140 0
 xdotool key Escape
 # The first router of the list: the password, Upgrade, then the bar between the two files.
 xdotool mousemove --window "$m" 170 79 click 1
@@ -100,5 +108,5 @@ h=$(win "Important") && { sleep 0.4; shot "$h" "$out/message-window.png"; }
 kill "$app" 2>/dev/null
 EOF
 )
-unshare -n bash -c "$inner" inner "$work" "$build" "$out"
+unshare -n bash ${FW_SHOT_TRACE:+-x} -c "$inner" inner "$work" "$build" "$out"
 echo "saved $out/main-window.png $out/search-window.png $out/message-window.png $out/progress-window.png"
