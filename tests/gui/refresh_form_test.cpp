@@ -18,6 +18,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 using namespace fw;
 using fw::test::NetNamespace;
 using fw::test::SimProcess;
@@ -123,13 +125,25 @@ TEST_F(RefreshInNamespace, ExecReturnsAfterTheRepeatSearchWithProgressAt100) {
     EXPECT_EQ(search.devices().count(), 2);
 }
 
-TEST_F(RefreshInNamespace, NoRouterLeavesProgressAtZero) {
+TEST_F(RefreshInNamespace, WithoutARouterTheBarMovesWhileTheWindowStaysLive) {
     DeviceSearch search;
     TRefreshForm form(search);
+    // What a person sees while the probes wait: the window up and the bar at each moment.
+    QList<int> seen;
+    QTimer look;
+    look.setInterval(50);
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (form.isVisible() && form.searchesRun() > 0)
+            seen << form.ProgressBar1->value();
+    });
+    look.start();
     ASSERT_TRUE(execBounded(form));
     EXPECT_EQ(form.searchesRun(), 2);
-    EXPECT_EQ(form.ProgressBar1->value(), 0);
     EXPECT_EQ(search.countText(), QStringLiteral("0 device found"));
+    ASSERT_GE(seen.size(), 10); // the window kept turning while the probes listened
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_GT(seen.last(), seen.first());
+    EXPECT_LT(seen.last(), 100); // full only when a router is known
 }
 
 TEST_F(RefreshInNamespace, ClearedRepeatFlagMeansOneSearch) {

@@ -291,8 +291,7 @@ bool UpgradeForm::FormCloseQuery() {
         if (a == BoxAnswer::Ok) {
             // The transfer is stopped first; the controller then removes the files and closes
             // the window (at once, or when the FTP call under this close returns).
-            controller_->endRun(true);
-            return false;
+            return controller_->endRun(true);
         }
         allow = false;
     } else if (phase == Phase::TftpFailed || phase == Phase::HttpFailed ||

@@ -600,9 +600,9 @@ void UpgradeController::watchdogExpired() {
     endRun(false);
 }
 
-void UpgradeController::endRun(bool byPerson) {
+bool UpgradeController::endRun(bool byPerson) {
     if (ending_)
-        return;
+        return false;
     ending_ = true;
     runEnded_ = true;
     failed();
@@ -618,9 +618,10 @@ void UpgradeController::endRun(bool byPerson) {
         services_.tftp->cancel();
     if (ftpCallActive_) {
         services_.ftp->cancel();
-        return; // the FTP call returns at its next wait; ftpBranch finishes then
+        return false; // the FTP call returns at its next wait; ftpBranch finishes then
     }
     finishEndedRun();
+    return true;
 }
 
 void UpgradeController::finishEndedRun() {

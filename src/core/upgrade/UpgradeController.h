@@ -43,8 +43,8 @@ public:
     // window (`byPerson`), or the watchdog fired. Later results of the run go to the System Log
     // only; the engine is cancelled and, once it has let go of the files (at once, or when the
     // FTP call below on this thread returns), the files are removed and the program ends with
-    // status 1.
-    void endRun(bool byPerson);
+    // status 1. True when that has happened already, false while the FTP call still unwinds.
+    bool endRun(bool byPerson);
     bool runEnded() const { return runEnded_; }
 
     // Waits (bounded) until the HTTP worker's thread has ended; true when none is left running.
