@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
 using namespace fw;
 using namespace fw::test;
 using routersim::WebServer;
@@ -363,6 +365,38 @@ TEST_F(ControllerHttp, SectionsSentAreComparedWithThePackage) {
     runToEnd();
     EXPECT_TRUE(h->hasBox(QStringLiteral("Upgrade Successfully"), QStringLiteral("Success")));
     EXPECT_EQ(h->form->exitStatus, ExitStatus::Ok);
+}
+
+TEST_F(ControllerHttp, ConfirmedCloseStopsTheUploadBeforeTheEnd) {
+    serve(QStringLiteral("upg=silent"));
+    h->addFile("fw.bin", kFirmware, AttrHandPicked);
+    h->chooseRouter(DeviceType::Normal, "admin");
+    h->form->UpgradeClick();
+    ASSERT_TRUE(server->waitForRequests(3, kWaitBound));
+    ASSERT_TRUE(h->pumpUntil(
+        [&] { return !h->view.log.filter(QStringLiteral("Send Bin File Length : ")).isEmpty(); }));
+
+    // Declined: the upload goes on untouched.
+    h->view.boxAnswers = {BoxAnswer::Cancel};
+    EXPECT_FALSE(h->form->FormCloseQuery());
+    EXPECT_TRUE(h->form->controller().workerRunning());
+    EXPECT_EQ(h->view.releaseCount, 0);
+
+    // Confirmed: the worker has ended before the window (and the files) went.
+    h->view.boxAnswers = {BoxAnswer::Ok};
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(h->form->FormCloseQuery());
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_FALSE(h->form->controller().workerRunning());
+    EXPECT_EQ(h->view.releaseCount, 1);
+    EXPECT_EQ(h->view.terminateCount, 1);
+    EXPECT_EQ(h->form->exitStatus, ExitStatus::Failed);
+    ASSERT_EQ(h->view.boxes.size(), 2); // the two questions, nothing after
+    EXPECT_TRUE(h->view.log.contains(
+        QStringLiteral("Upgrade stopped by the user before the transfer ended")));
+    EXPECT_TRUE(h->view.log.last().startsWith(
+        QStringLiteral("After the end of the upgrade, not shown : Failure : ")));
 }
 
 TEST_F(ControllerHttp, StalledUploadEndsThroughTheWatchdog) {
