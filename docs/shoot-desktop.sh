@@ -15,6 +15,7 @@ fwpack="$build/tools/fwpack/fwpack"
 python3 -c 'import sys; sys.stdout.buffer.write(bytes((i * 7 + i // 251) & 255 for i in range(3000000)))' \
     >"$work/QR240_v2.40.bin"
 head -c 2000000 "$work/QR240_v2.40.bin" >"$work/QR240_boot.bin"
+for part in lang web dsp; do head -c 1000000 "$work/QR240_v2.40.bin" >"$work/QR240_$part.bin"; done
 cat >"$work/note.rtf" <<'EOF'
 {\rtf1\ansi{\fonttbl{\f0 Arial;}}{\colortbl;\red200\green0\blue0;\red0\green0\blue160;}
 \f0\fs28\cf1\b Please read before the upgrade\b0\par\fs22\cf2
@@ -28,6 +29,9 @@ EOF
 "$fwpack" create -o "$work/fwupgrade-QR240" "$build/src/app/fwupgrade" \
     "$work/QR240_boot.bin:upgrade,normal,default,section=A" \
     "$work/QR240_v2.40.bin:upgrade,normal,default,section=B" \
+    "$work/QR240_lang.bin:upgrade,normal,default,section=B" \
+    "$work/QR240_web.bin:upgrade,normal,default,section=B" \
+    "$work/QR240_dsp.bin:upgrade,normal,default,section=B" \
     "$work/settings.bin:settings" >/dev/null
 "$fwpack" create -o "$work/fwupgrade-note" "$build/src/app/fwupgrade" \
     "$work/QR240_v2.40.bin:upgrade,normal,default" "$work/note.msg:message,default" >/dev/null
@@ -56,7 +60,7 @@ xsetroot -solid '#3a6ea5' 2>/dev/null || true
     --router "192.168.123.254,state=normal,romid=QR240,detail=V2.31" \
     --router "192.168.2.1,state=normal,romid=QR240W,detail=V2.40,delay=150" \
     --router "192.168.200.7,state=crashed" \
-    --ftp --ftp-options "192.168.123.254:password=qelur,delay=STOR:1500" \
+    --ftp --ftp-options "192.168.123.254:password=qelur,delay=STOR:900" \
     --web --web-options "192.168.123.254:password=qelur" \
     >"$work/sim.out" 2>"$work/sim.err" & pids+=($!)
 for _ in $(seq 100); do grep -q "routersim ready" "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
@@ -69,13 +73,15 @@ win() { # window id by its title, waiting up to 5 s
     done
     return 1
 }
-frame() { # frame WINDOW: X, Y, W, H of the window with its frame
-    local f
-    f=$(xwininfo -frame -id "$1")
+frame() { # frame WINDOW: X, Y, W, H of the window with the window manager's frame
+    local f l r t b
+    f=$(xwininfo -id "$1")
     X=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$f")
     Y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$f")
     W=$(sed -n 's/.*Width: *//p' <<<"$f")
     H=$(sed -n 's/.*Height: *//p' <<<"$f")
+    read -r l r t b < <(xprop -id "$1" _NET_FRAME_EXTENTS | sed 's/.*= *//; s/,/ /g')
+    X=$((X - ${l:-0})) Y=$((Y - ${t:-0})) W=$((W + ${l:-0} + ${r:-0})) H=$((H + ${t:-0} + ${b:-0}))
 }
 shot() { # shot WINDOW FILE [EXTRA_W EXTRA_H]: the window with its frame
     frame "$1"
@@ -85,9 +91,11 @@ shot() { # shot WINDOW FILE [EXTRA_W EXTRA_H]: the window with its frame
 
 export TMPDIR=$work/tmp; mkdir -p "$TMPDIR"
 "$work/fwupgrade-QR240" >"$work/run1.out" 2>&1 & app=$!; pids+=($app)
-s=$(win "Searching for installed device\\(s\\)...") && { sleep 0.25; shot "$s" "$out/search-window.png"; }
 m=$(win "Firmware Upgrade  V1.1.1")
-sleep 1.5
+win "Searching for installed device\\(s\\)..." >/dev/null
+for _ in $(seq 100); do [ -z "$(xdotool search --onlyvisible --name '^Searching' 2>/dev/null)" ] && break; sleep 0.1; done
+sleep 0.5
+# The detailed list open, wider than the field.
 xdotool mousemove --window "$m" 236 39 click 1
 sleep 0.6
 shot "$m" "$out/main-window.png" 140 0
@@ -96,15 +104,17 @@ xdotool key Escape
 xdotool mousemove --window "$m" 170 79 click 1
 xdotool type --delay 30 qelur
 xdotool mousemove --window "$m" 109 119 click 1
-sleep 1.2
+sleep 2.2
 shot "$m" "$out/progress-window.png"
-sleep 4
-xdotool key Return 2>/dev/null || true
-sleep 0.5
+sleep 5
 kill "$app" 2>/dev/null
+kill "${pids[2]}" 2>/dev/null # no router answers from here on
 
+# A message window at start-up; then a search that finds nothing, seen in the middle.
 "$work/fwupgrade-note" >"$work/run2.out" 2>&1 & app=$!; pids+=($app)
 h=$(win "Important") && { sleep 0.4; shot "$h" "$out/message-window.png"; }
+xdotool key Escape
+s=$(win "Searching for installed device\\(s\\)...") && { sleep 1.4; shot "$s" "$out/search-window.png"; }
 kill "$app" 2>/dev/null
 EOF
 )

@@ -4,7 +4,7 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev googletest
       iproute2 util-linux xvfb xauth python3 curl
       # real peers and desktop for the end-to-end tests
-      vsftpd tftpd-hpa tftp-hpa openbox xdotool x11-apps imagemagick
+      vsftpd tftpd-hpa tftp-hpa openbox xdotool x11-apps x11-utils imagemagick
       # fuzzing, packaging
       clang libclang-rt-14-dev lintian dpkg-dev fakeroot file libcap2-bin)
 missing=()
