@@ -128,3 +128,23 @@ TEST(TftpController, SilentLoaderIsEndedByTheWatchdog) {
     EXPECT_EQ(r.h.form->exitStatus, ExitStatus::Failed);
     EXPECT_FALSE(r.loader.rebooted());
 }
+
+TEST(TftpController, ConfirmedCloseStopsTheRecoveryAtOnce) {
+    TftpControllerRig r(QStringLiteral("stall=2"));
+    r.h.form->UpgradeClick();
+    ASSERT_TRUE(r.h.pumpUntil([&] { return r.engine->datagramsSent() >= 3; }));
+    r.h.view.boxAnswers = {BoxAnswer::Ok};
+    EXPECT_TRUE(r.h.form->FormCloseQuery());
+    // Nothing more leaves, nothing is read: the engine stopped before the window went.
+    EXPECT_FALSE(r.engine->running());
+    EXPECT_FALSE(r.engine->timerActive());
+    EXPECT_EQ(r.h.controller().TftpFileOpen, 0);
+    EXPECT_EQ(r.h.view.releaseCount, 1);
+    EXPECT_EQ(r.h.form->exitStatus, ExitStatus::Failed);
+    const int sent = r.engine->datagramsSent();
+    r.engine->UdpEndpoint1DataReceived(QByteArray("\0\4\0\2", 4), QStringLiteral("127.0.0.1"),
+                                       r.loader.port);
+    EXPECT_EQ(r.engine->datagramsSent(), sent);
+    EXPECT_EQ(r.h.view.boxes.size(), 1); // the question only
+    EXPECT_TRUE(r.h.logHas(QStringLiteral("Upgrade stopped by the user before the transfer ended")));
+}
