@@ -2,7 +2,7 @@
 
 #include "http/HttpEngine.h"
 #include "net/SocketClient.h"
-#include "upgrade/UpgradeForm.h"
+#include "transfer/Phase.h"
 
 #include <QMutexLocker>
 
