@@ -11,8 +11,8 @@
 #include "search/DeviceSearch.h"
 #include "tftp/TTFTPForm.h"
 #include "ui/Headless.h"
+#include "upgrade/MainWindowLogic.h"
 #include "upgrade/UpgradeController.h"
-#include "upgrade/UpgradeForm.h"
 
 #include <QApplication>
 #include <QStringList>
