@@ -1,38 +1,10 @@
-#include "WidgetSinks.h"
+#include "ProgressBarSink.h"
 
-#include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QFontMetrics>
-#include <QStatusBar>
 #include <algorithm>
 #include <limits>
 
 namespace fw {
-
-MemoSink::MemoSink(QPlainTextEdit* memo, const HeadlessPolicy& policy)
-    : memo_(memo), policy_(policy) {}
-
-void MemoSink::appendLog(const QString& line) {
-    if (memo_)
-        memo_->appendPlainText(line);
-    policy_.writeOut(line);
-}
-
-StatusBarSink::StatusBarSink(QStatusBar* bar, const HeadlessPolicy& policy)
-    : bar_(bar), policy_(policy) {}
-
-void StatusBarSink::setStatusText(const QString& text) {
-    text_ = text;
-    if (bar_) {
-        // The window keeps its size: a text that does not fit ends in "…", and its whole
-        // wording is the tooltip.
-        const int room = bar_->width() - StatusMargins;
-        const QString shown = bar_->fontMetrics().elidedText(text, Qt::ElideRight, room);
-        bar_->showMessage(shown);
-        bar_->setToolTip(shown == text ? QString() : text);
-    }
-    policy_.writeErr(QStringLiteral("status: ") + text);
-}
 
 ProgressBarSink::ProgressBarSink(QProgressBar* bar) : bar_(bar) {}
 
