@@ -2,6 +2,8 @@
 
 #include "net/SocketClient.h"
 
+#include <QCoreApplication>
+
 namespace fw {
 
 namespace {
@@ -30,6 +32,7 @@ Exchange exchange(const LoginContext& ctx, const QByteArray& request, const QStr
     Exchange ex;
     SocketClient socket(ctx.sinks.box);
     socket.setTransferTimeout(ctx.transferTimeout);
+    socket.setExchangeDeadline(ctx.exchangeDeadline, ctx.idle);
     if (socket.OpenSocket() < 0 || socket.ConnectTo(address, port) < 0 ||
         socket.SendData(request) < 0) {
         ex.lastError = socket.lastError;
@@ -54,6 +57,11 @@ QString casCode(const QByteArray& reply, qsizetype tag) {
 }
 
 } // namespace
+
+void TurnEventsDuringExchange() {
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
 
 int FindRouterRecord(const DeviceList& devices, const QString& address, QString* romId,
                      qint32* type) {

@@ -3,6 +3,7 @@
 #include "package/FileAttributes.h"
 #include "search/DeviceSearch.h"
 #include "upgrade/MainView.h"
+#include "upgrade/RomReadBackEngine.h"
 #include "upgrade/UpgradeForm.h"
 
 #include <QFile>
@@ -156,6 +157,12 @@ void UpgradeForm::readCommandLine(const QStringList& args) {
         if (!fitsReadBackField(args[4], SettingsRecord::GetOffset) ||
             !fitsReadBackField(args[5], SettingsRecord::GetLength) ||
             !fitsReadBackField(args[6], SettingsRecord::GetOutputName)) {
+            parameterError();
+            return;
+        }
+        if (const QString why = RomReadBackEngine::RomTextsError(args[4], args[5]);
+            !why.isEmpty()) {
+            log(why);
             parameterError();
             return;
         }
