@@ -53,7 +53,7 @@ cleanup() {
 }
 trap cleanup EXIT
 mkdir -p "$tmp/files" "$tmp/empty" "$tmp/pam.d"
-printf 'auth required pam_unix.so\naccount required pam_permit.so\nsession required pam_permit.so\n' \
+printf 'auth required pam_unix.so nodelay\naccount required pam_permit.so\nsession required pam_permit.so\n' \
     >"$tmp/pam.d/fwupgrade-bench"
 # root's password "pw1" (SHA-512 crypt)
 printf 'root:%s:19000:0:99999:7:::\n' \

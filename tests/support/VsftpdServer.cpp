@@ -109,7 +109,7 @@ QString VsftpdServer::start() {
     d.mkpath(QStringLiteral("pam.d"));
     // The host's ftpusers list and its PAM stack refuse "root"; this stack asks only the
     // account file bound over /etc/shadow in vsftpd's mount namespace.
-    const QByteArray pam = "auth required pam_unix.so\n"
+    const QByteArray pam = "auth required pam_unix.so nodelay\n"
                            "account required pam_permit.so\n"
                            "session required pam_permit.so\n";
     QByteArray conf = "listen=YES\nlisten_ipv6=NO\nbackground=NO\n"
@@ -117,6 +117,7 @@ QString VsftpdServer::start() {
                       address_.toLatin1() +
                       "\nlisten_port=21\n"
                       "anonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\nlocal_umask=022\n"
+                      "delay_failed_login=0\n"
                       "pam_service_name=" +
                       PamService.toLatin1() +
                       "\nuserlist_enable=NO\n"

@@ -24,6 +24,9 @@ public:
 
     // One pass of every wait: the longest sleep before events are processed again.
     static constexpr std::chrono::milliseconds WaitSlice{2};
+    // While data is sent the calling thread's events run at most this often (and at every
+    // wait); a window needs no more, and a send call each time would slow the transfer.
+    static constexpr std::chrono::milliseconds PacketEventInterval{10};
     // Bytes peeked, received or read from a file at a time.
     static constexpr qint64 BufferSize = 65536;
     // A reply line is cut here; the rest of an over-long line is read and dropped.

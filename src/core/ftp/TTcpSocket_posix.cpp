@@ -353,6 +353,7 @@ void TTcpSocket::SendAll(const char* data, qint64 length, bool packets) {
         report(LevelBuffer, QStringLiteral("Sending Buffer"));
     qint64 sent = 0;
     auto lastProgress = Clock::now();
+    auto nextEvents = lastProgress;
     while (sent < length) {
         if (canceled_ || fd_ < 0 || Clock::now() - lastProgress >= SendStallLimit)
             throw EWaitAborted(QStringLiteral("Socket send aborted"));
@@ -365,8 +366,11 @@ void TTcpSocket::SendAll(const char* data, qint64 length, bool packets) {
                 BytesSent += n;
                 if (OnPacketSent)
                     OnPacketSent(*this);
-                if (QCoreApplication::instance())
+                // The events run at the pace a window needs, not at every send call.
+                if (QCoreApplication::instance() && lastProgress >= nextEvents) {
                     QCoreApplication::processEvents(QEventLoop::AllEvents);
+                    nextEvents = Clock::now() + PacketEventInterval;
+                }
             }
             continue;
         }

@@ -160,15 +160,12 @@ bool SocketClient::readyFor(Direction direction) {
 // Returns its length, 0 when the peer closed or the read failed, -1 when the wait failed.
 qint64 SocketClient::receiveChunk(Handle h, char* chunk) {
     std::memset(chunk, 0, size_t(ChunkSize) + 1);
-    receiveTimedOut_ = false;
     if (!waitWithinDeadline(Direction::Receive) || !readyFor(Direction::Receive))
         return -1;
     int err = 0;
     const qint64 n = platformReceive(h, chunk, ChunkSize, &err);
-    if (n <= 0) {
-        receiveTimedOut_ = n < 0 && err == WsaError::TimedOut;
+    if (n <= 0)
         return 0;
-    }
     chunk[n] = '\0';
     return n;
 }

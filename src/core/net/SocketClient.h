@@ -81,9 +81,6 @@ public:
     static bool connectionOpen();
 
     QString lastError;
-    // The last receive ended because the peer fell silent for the transfer time-out, not because
-    // it closed: what came before still counts as the reply, but it may be cut short.
-    bool receiveTimedOut() const { return receiveTimedOut_; }
 
 private:
     using Handle = std::intptr_t;
@@ -118,7 +115,6 @@ private:
     BoxSink* box_ = nullptr;
     std::chrono::milliseconds connectTimeout_ = DefaultConnectTimeout;
     std::chrono::milliseconds transferTimeout_ = DefaultTransferTimeout;
-    bool receiveTimedOut_ = false;
     std::optional<std::chrono::steady_clock::time_point> deadline_;
     std::chrono::milliseconds budget_{0};
     std::function<void()> idle_;
