@@ -154,6 +154,8 @@ private:
     bool peerClosed_ = false;
     bool timerArmed_ = false;
     std::chrono::steady_clock::time_point timerDue_{};
+    // When the events may run again while data is sent (over all the sends of a transfer).
+    std::chrono::steady_clock::time_point nextEvents_{};
     QByteArray buffer_;
 };
 

@@ -353,7 +353,6 @@ void TTcpSocket::SendAll(const char* data, qint64 length, bool packets) {
         report(LevelBuffer, QStringLiteral("Sending Buffer"));
     qint64 sent = 0;
     auto lastProgress = Clock::now();
-    auto nextEvents = lastProgress;
     while (sent < length) {
         if (canceled_ || fd_ < 0 || Clock::now() - lastProgress >= SendStallLimit)
             throw EWaitAborted(QStringLiteral("Socket send aborted"));
@@ -367,9 +366,9 @@ void TTcpSocket::SendAll(const char* data, qint64 length, bool packets) {
                 if (OnPacketSent)
                     OnPacketSent(*this);
                 // The events run at the pace a window needs, not at every send call.
-                if (QCoreApplication::instance() && lastProgress >= nextEvents) {
+                if (QCoreApplication::instance() && lastProgress >= nextEvents_) {
                     QCoreApplication::processEvents(QEventLoop::AllEvents);
-                    nextEvents = Clock::now() + PacketEventInterval;
+                    nextEvents_ = Clock::now() + PacketEventInterval;
                 }
             }
             continue;
