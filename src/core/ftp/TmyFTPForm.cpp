@@ -1,7 +1,7 @@
 #include "ftp/TmyFTPForm.h"
 
 #include "net/RomStretch.h"
-#include "package/FileAttributes.h"
+#include "transfer/FileAttributes.h"
 
 #include <QFile>
 
