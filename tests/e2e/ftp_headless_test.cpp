@@ -78,6 +78,24 @@ TEST_F(FtpHeadless, OldFirmwareRouterIsUpgradedOverFtp) {
     EXPECT_FALSE(r.err.contains("box: ")) << why;
 }
 
+TEST_F(FtpHeadless, RouterHangingUpAfterTheWholeFileHasAcceptedIt) {
+    startOldRouter(QStringLiteral(",noreply=STOR"));
+    const ProgramRun r =
+        runHeadless(fwupgradePath(), {QStringLiteral("put"), Router, QStringLiteral("pw1"),
+                                      QStringLiteral("ABC123"), path("fw.bin")});
+    const std::string why = describe(r).toStdString();
+    EXPECT_EQ(r.exitCode, 0) << why;
+    QFile got(received());
+    ASSERT_TRUE(got.open(QIODevice::ReadOnly)) << why;
+    EXPECT_EQ(got.readAll(), firmware);
+    EXPECT_TRUE(r.out.contains("No reply after fw.bin: the router hung up after taking the whole "
+                               "file; counted as accepted\n"))
+        << why;
+    // Sent once: no HTTP fall-back with the image a second time.
+    EXPECT_FALSE(r.out.contains("Unsing HTTP upgrade mode")) << why;
+    EXPECT_FALSE(r.err.contains("box: ")) << why;
+}
+
 TEST_F(FtpHeadless, StalledFtpServerEndsThroughTheWatchdog) {
     startOldRouter(QStringLiteral(",stall=STOR"));
     // A put started by the packed settings, with a 4-second watchdog.

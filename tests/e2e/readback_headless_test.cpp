@@ -87,6 +87,23 @@ TEST_F(ReadBackHeadless, CommandLineGetWritesTheStretchAndExitsZero) {
     EXPECT_FALSE(r.err.contains("box: ")) << why;
 }
 
+TEST_F(ReadBackHeadless, ShortFtpReadKeepsItsBytesButExitsOne) {
+    sim = std::make_unique<SimProcess>(QStringList{
+        QStringLiteral("--router"), Router + QStringLiteral(",state=normal,romid=ABC123"),
+        QStringLiteral("--ftp"), QStringLiteral("--ftp-options"),
+        Router + QStringLiteral(":password=s3cret,retrshort=10,rom=") + path("rom.img")});
+    QString error;
+    ASSERT_TRUE(sim->start(&error)) << error.toStdString();
+    const ProgramRun r = get(QStringLiteral("s3cret"), QStringLiteral("0x100"),
+                             QStringLiteral("512"));
+    const std::string why = describe(r).toStdString();
+    EXPECT_EQ(r.exitCode, 1) << why;
+    EXPECT_EQ(file(out()), rom.mid(0x100, 502)) << why;
+    EXPECT_TRUE(r.out.contains("ROM data cut short: 502 of 512 bytes\n")) << why;
+    EXPECT_TRUE(r.err.contains("box: Failure: ROM data cut short: 502 of 512 bytes\n")) << why;
+    EXPECT_FALSE(r.out.contains("Try to use HTTP Get method.")) << why;
+}
+
 TEST_F(ReadBackHeadless, WrongPasswordExitsOneWithoutReading) {
     startRouter(QStringLiteral("password=right"));
     const ProgramRun r =

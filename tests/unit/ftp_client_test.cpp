@@ -227,6 +227,36 @@ TEST(FtpClientReplies, JunkOverLongAndContinuationLinesAreBounded) {
     EXPECT_EQ(r.status[6], QStringLiteral("230 User logged in"));
 }
 
+TEST(FtpClientReplies, LongBannerStaysInStepAndAReplyPastItsByteBoundEndsTheConnection) {
+    auto server = startFtpServer();
+    FtpServerConfig cfg = server->config();
+    QByteArray banner;
+    for (int i = 0; i < 1500; ++i)
+        banner += "220-Authorised use only, line " + QByteArray::number(i) + "\r\n";
+    cfg.replies["GREETING"] = banner + "220 ready\r\n";
+    server->setConfig(cfg);
+    Recorder r;
+    auto c = makeClient(server->port(), r);
+    c->Connect();
+    EXPECT_TRUE(c->Connected());
+    ASSERT_EQ(r.status.size(), 1501 + 4);
+    EXPECT_EQ(r.status[1500], QStringLiteral("220 ready"));
+    EXPECT_EQ(r.status[1501], QStringLiteral("USER root"));
+    EXPECT_EQ(r.status[1502], QStringLiteral("331 Password required"));
+    EXPECT_EQ(r.status[1504], QStringLiteral("230 User logged in"));
+    c->Disconnect();
+
+    // The same banner against a smaller bound: the login ends there, nothing is sent after it.
+    server->clear();
+    c->ReplyByteLimit = 4096;
+    EXPECT_EQ(messageOf([&] { c->Connect(); }),
+              QStringLiteral("FTP reply longer than 4096 bytes; connection closed"));
+    EXPECT_FALSE(c->Connected());
+    EXPECT_EQ(r.connects, 1);
+    EXPECT_TRUE(server->waitForClosed(2, 5s));
+    EXPECT_TRUE(server->commands().isEmpty());
+}
+
 TEST(FtpClientReplies, ServerHangingUpInsteadOfAnsweringIsASocketError) {
     auto server = startFtpServer(QStringLiteral("close=PASS"));
     Recorder r;
@@ -383,7 +413,8 @@ TEST(FtpClientTransfer, SilentStoreReplyCancelsTheDataConnectionAndEnds) {
     QElapsedTimer clock;
     clock.start();
     EXPECT_EQ(messageOf([&] { c->Upload(writeFile(dir, "f", "x"), "f"); }),
-              QStringLiteral("Socket readln aborted"));
+              QStringLiteral("FTP reply not complete within 0.4 s; connection closed"));
+    EXPECT_FALSE(c->Connected()); // a late reply can never be read as another's
     EXPECT_GE(clock.elapsed(), 390);
     EXPECT_LT(clock.elapsed(), 3000);
 }
@@ -422,7 +453,8 @@ TEST(FtpClientEvents, EventLoopTurnsWhileACallBlocks) {
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
     timer.start(20);
-    EXPECT_EQ(messageOf([&] { c->Connect(); }), QStringLiteral("Socket readln aborted"));
+    EXPECT_EQ(messageOf([&] { c->Connect(); }),
+              QStringLiteral("FTP reply not complete within 0.6 s; connection closed"));
     EXPECT_GE(ticks, 10);
 }
 
@@ -441,4 +473,73 @@ TEST(FtpClientEvents, CancelEndsAWaitAtOnce) {
     server->setConfig({});
     c->Connect();
     EXPECT_TRUE(c->Connected());
+}
+
+TEST(FtpClientHangUp, AfterTheWholeFileItIsAcceptanceBeforeItAFailure) {
+    QTemporaryDir dir;
+    const QByteArray bytes = patternBytes(300000, 7);
+    const QString file = writeFile(dir, QStringLiteral("fw.bin"), bytes);
+    {
+        auto server = startFtpServer(QStringLiteral("noreply=STOR"));
+        Recorder r;
+        auto c = makeClient(server->port(), r);
+        c->Connect();
+        c->Upload(file, QStringLiteral("fw.bin"));
+        EXPECT_TRUE(c->TransferReplyMissing);
+        EXPECT_EQ(r.failures, 0);
+        EXPECT_FALSE(c->Connected());
+        ASSERT_EQ(server->storedFiles().size(), 1);
+        EXPECT_TRUE(server->storedFiles()[0].bytes == bytes);
+    }
+    {
+        // Gone in the middle of the file: the data it had not read makes the close unclean.
+        auto server = startFtpServer(QStringLiteral("storcut=100000"));
+        Recorder r;
+        auto c = makeClient(server->port(), r);
+        c->Connect();
+        const QString m = messageOf([&] { c->Upload(file, QStringLiteral("fw.bin")); });
+        EXPECT_TRUE(m == QStringLiteral("10057:Socket is not connected") ||
+                    m == QStringLiteral("10054:Connection reset by peer") ||
+                    m == QStringLiteral("10058:Can't send after socket shutdown"))
+            << m.toStdString();
+        EXPECT_FALSE(c->TransferReplyMissing);
+        EXPECT_EQ(r.failures, 1);
+    }
+}
+
+TEST(FtpClientHangUp, RetrievalNeedsEveryByteAskedForBeforeTheHangUp) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("rom.bin"));
+    auto server = startFtpServer(QStringLiteral("noreply=RETR"));
+    Recorder r;
+    auto c = makeClient(server->port(), r);
+    c->DownloadLimit = 512;
+    c->Connect();
+    c->Download(QStringLiteral("0#512"), out);
+    EXPECT_TRUE(c->TransferReplyMissing);
+    EXPECT_EQ(readFile(out).size(), 512);
+
+    // Without a length to compare with, a missing reply cannot be told from a lost one.
+    c->DownloadLimit = -1;
+    c->Connect();
+    EXPECT_EQ(messageOf([&] { c->Download(QStringLiteral("0#512"), out); }),
+              QStringLiteral("10057:Socket is not connected"));
+}
+
+TEST(FtpClientTransfer, RetrievalStopsAtItsLimitAndCountsWhatWasOffered) {
+    auto server = startFtpServer(QStringLiteral("retrextra=188"));
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("rom.bin"));
+    Recorder r;
+    auto c = makeClient(server->port(), r);
+    c->DownloadLimit = 512;
+    c->Connect();
+    c->Download(QStringLiteral("0#512"), out);
+    QByteArray expected(512, '\0');
+    for (int i = 0; i < 512; ++i)
+        expected[i] = char(i & 0xFF);
+    EXPECT_TRUE(readFile(out) == expected);
+    EXPECT_EQ(c->GetBytesRcvd(), 512);
+    EXPECT_EQ(c->DownloadExcess, 188);
+    EXPECT_TRUE(r.status.contains(QStringLiteral("Received 512 Bytes")));
 }

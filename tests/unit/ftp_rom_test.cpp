@@ -74,6 +74,36 @@ TEST_F(FtpRomTest, NothingBeyondTheLengthAskedForIsWritten) {
     server->setConfig(cfg);
     EXPECT_EQ(read(QStringLiteral("100#4900")), 1);
     EXPECT_TRUE(readFile(out) == patternBytes(100000, 9).mid(100, 4900));
+    const QString offered =
+        QStringLiteral("ROM data stopped at the 4900 bytes asked for; the router offered ");
+    EXPECT_EQ(rec.log().filter(offered).size(), 1);
+}
+
+TEST_F(FtpRomTest, ShortReadIsAFailureThatKeepsItsBytes) {
+    serve(QStringLiteral("retrshort=10"));
+    EXPECT_EQ(read(QStringLiteral("0#512")), FtpRomReadService::CutShort);
+    EXPECT_EQ(form->resultText(), QStringLiteral("ROM data cut short: 502 of 512 bytes"));
+    EXPECT_EQ(rec.log().last(), form->resultText());
+    EXPECT_EQ(readFile(out), romPattern(0, 502));
+
+    serve(QStringLiteral("retrextra=188"));
+    EXPECT_EQ(read(QStringLiteral("0#512")), 1);
+    EXPECT_EQ(readFile(out), romPattern(0, 512));
+    EXPECT_TRUE(rec.log().contains(QStringLiteral(
+        "ROM data stopped at the 512 bytes asked for; the router offered 188 more, not written")));
+}
+
+TEST_F(FtpRomTest, HangUpAfterEveryByteAskedForIsASuccess) {
+    serve(QStringLiteral("noreply=RETR"));
+    EXPECT_EQ(read(QStringLiteral("0#512")), 1);
+    EXPECT_EQ(readFile(out), romPattern(0, 512));
+    EXPECT_TRUE(rec.log().contains(QStringLiteral(
+        "No reply after the ROM data: the router hung up after all 512 bytes; counted as received")));
+    EXPECT_EQ(rec.log().last(), QStringLiteral("Save data to :") + out);
+
+    serve(QStringLiteral("noreply=RETR,retrshort=1"));
+    EXPECT_EQ(read(QStringLiteral("0#512")), -3);
+    EXPECT_EQ(rec.log().last(), QStringLiteral("ROM data cut short: 511 of 512 bytes"));
 }
 
 TEST_F(FtpRomTest, WrongPasswordIsMinusTwo) {
@@ -112,6 +142,7 @@ TEST_F(FtpRomTest, StalledReadEndsAtTheClientTimeOut) {
     // The abort's message is no reply line: its first three characters are kept.
     EXPECT_EQ(form->resultText(), QStringLiteral("Soc"));
     EXPECT_EQ(readFile(out).size(), 100);
+    EXPECT_EQ(rec.log().last(), QStringLiteral("ROM data cut short: 100 of 100000 bytes"));
 }
 
 TEST_F(FtpRomTest, NoConnectionIsMinusOne) {

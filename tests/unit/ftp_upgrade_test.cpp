@@ -177,7 +177,30 @@ TEST_F(FtpUpgradeTest, StalledServerEndsAtTheReplyBound) {
     form->client().ReplyWaitLimit = 500ms;
     add(QStringLiteral("fw.bin.tmp"), kPlain2, "firmware");
     EXPECT_EQ(run(), -1);
-    EXPECT_EQ(form->resultText(), QStringLiteral("Unknow exception :Socket readln aborted"));
+    const QString bound = QStringLiteral("FTP reply not complete within 0.5 s; connection closed");
+    EXPECT_EQ(form->resultText(), QStringLiteral("Unknow exception :") + bound);
+    const QStringList log = rec.log();
+    ASSERT_GE(log.size(), 2);
+    EXPECT_EQ(log[log.size() - 2], bound);
+    EXPECT_FALSE(form->client().Connected());
+}
+
+TEST_F(FtpUpgradeTest, HangUpAfterTheWholeFileIsAcceptanceBeforeItAFailure) {
+    serve(QStringLiteral("noreply=STOR"));
+    const QByteArray bytes = patternBytes(200000, 3);
+    add(QStringLiteral("fw.bin.tmp"), kPlain2, bytes);
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(form->resultText(), QStringLiteral("Upgrade Successfully !"));
+    ASSERT_EQ(server->storedFiles().size(), 1);
+    EXPECT_TRUE(server->storedFiles()[0].bytes == bytes);
+    EXPECT_EQ(rec.log().filter(QStringLiteral("No reply after")),
+              QStringList{QStringLiteral("No reply after fw.bin: the router hung up after "
+                                         "taking the whole file; counted as accepted")});
+
+    serve(QStringLiteral("storcut=50000"));
+    EXPECT_EQ(run(), -1);
+    EXPECT_TRUE(form->resultText().startsWith(QStringLiteral("Unknow exception :10")))
+        << form->resultText().toStdString();
 }
 
 TEST_F(FtpUpgradeTest, NoConnectionIsMinusOneWithTheSocketError) {

@@ -231,8 +231,7 @@ TEST(RomReadPeer, SilenceBeforeTheWholeStretchIsAFailure) {
     {
         HttpEngine e; // the connection stays open after half of the stretch
         EXPECT_EQ(read(5000, 8, e), -1);
-        EXPECT_EQ(e.resultText,
-                  QStringLiteral("ROM data cut short: 4 of 8 bytes before the router fell silent"));
+        EXPECT_EQ(e.resultText, QStringLiteral("ROM data cut short: 4 of 8 bytes"));
     }
     {
         HttpEngine e; // a router that keeps the connection open after the whole stretch
@@ -240,8 +239,21 @@ TEST(RomReadPeer, SilenceBeforeTheWholeStretchIsAFailure) {
         EXPECT_EQ(readAll(out), QByteArray("ABCD"));
     }
     {
-        HttpEngine e; // closing the connection ends the reply, short or not
-        EXPECT_EQ(read(0, 8, e), 1);
-        EXPECT_EQ(readAll(out), QByteArray("ABCD"));
+        HttpEngine e; // closing the connection ends the reply: short is short all the same
+        EXPECT_EQ(read(0, 8, e), -1);
+        EXPECT_EQ(e.resultText, QStringLiteral("ROM data cut short: 4 of 8 bytes"));
+        EXPECT_EQ(readAll(out), QByteArray("ABCD")); // kept
+    }
+    {
+        HttpEngine e; // more than asked for: the stretch only, and how much more was offered
+        RecordingSinks rec;
+        ScriptedPeer peer({{reply + QByteArray(700, 'z')}}, 5000ms);
+        EXPECT_EQ(e.HttpGetRom(rec.sinks(), kLoopback, peer.port(), out, QString(), 0, 512,
+                               QStringLiteral("0"), QStringLiteral("512")),
+                  1);
+        EXPECT_EQ(readAll(out), QByteArray("ABCD") + QByteArray(508, 'z'));
+        EXPECT_TRUE(rec.log().contains(QStringLiteral("ROM data stopped at the 512 bytes asked "
+                                                      "for; the router offered 192 more, not "
+                                                      "written")));
     }
 }

@@ -334,3 +334,30 @@ TEST(FindRouterRecordTest, FirstExactAddress) {
     EXPECT_EQ(romId, QStringLiteral("DEF"));
     EXPECT_EQ(type, 2);
 }
+
+TEST(LoginDeadline, ATricklingRouterIsGivenUpWhileTheIdleWorkRuns) {
+    // One byte every 400 ms: every single receive succeeds, only the exchange's deadline ends it.
+    QList<ScriptedPeer::Part> trickle;
+    for (const char c : QByteArray("HTTP/1.1 200 OK"))
+        trickle.append({QByteArray(1, c), 400ms});
+    trickle.resize(6);
+    ScriptedPeer peer(trickle);
+    RecordingSinks rec;
+    LoginContext ctx;
+    ctx.sinks = rec.sinks();
+    ctx.webPort = peer.port();
+    ctx.exchangeDeadline = 1000ms;
+    int idle = 0;
+    ctx.idle = [&idle] { ++idle; };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CheckLogin(ctx, QStringLiteral("pw"), kLoopback), LoginCode::BadReply);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 950ms);
+    EXPECT_LT(took, 2000ms);
+    // The waits came in short slices with the idle work between them (the window's events).
+    EXPECT_GE(idle, 20);
+    EXPECT_EQ(rec.log(), (QStringList{QStringLiteral("send login PKT success"),
+                                      QStringLiteral("receive response error 0 in send login PKT"),
+                                      QStringLiteral("The router did not complete the exchange "
+                                                     "within 1 s")}));
+}

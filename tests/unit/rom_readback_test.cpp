@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <limits>
 #include <stdexcept>
 
@@ -170,13 +171,28 @@ TEST(RomReadBackTexts, PrefixDigitsSignAndBounds) {
     const qint32 max = std::numeric_limits<qint32>::max();
     const qint32 min = std::numeric_limits<qint32>::min();
     check("2147483647", max, "2147483647");
-    check("2147483648", max, "2147483648");
-    check("999999999999999", max, "999999999999999");
     check("-2147483648", min, "-2147483648");
-    check("-999999999999999", min, "-999999999999999");
     check("0x7FFFFFFF", max, "7FFFFFFF");
-    check("0x80000000", max, "80000000");
-    check("0xFFFFFFFFFFFFF", max, "FFFFFFFFFFFFF");
+    // All 32 bits, read as signed: a boot-flash address is a negative offset.
+    check("0xBFC00000", -1077936128, "BFC00000");
+    check("3217031168", -1077936128, "3217031168");
+    check("0x80000000", min, "80000000");
+    check("0xFFFFFFFF", -1, "FFFFFFFF");
+    check("0x00000000BFC00000", -1077936128, "00000000BFC00000");
+    EXPECT_TRUE(RomReadBackEngine::ParseRomNumber(QStringLiteral("4294967295")).fits);
+    for (const char* beyond : {"4294967296", "-2147483649", "999999999999999999999", "0x100000000",
+                               "0xFFFFFFFFFFFFF"})
+        EXPECT_FALSE(RomReadBackEngine::ParseRomNumber(QString::fromLatin1(beyond)).fits)
+            << beyond;
+
+    EXPECT_EQ(RomReadBackEngine::RomTextsError(QStringLiteral("0xBFC00000"), QStringLiteral("512")),
+              QString());
+    EXPECT_EQ(RomReadBackEngine::RomTextsError(QStringLiteral("0x1BFC00000"), QStringLiteral("1")),
+              QStringLiteral("ROM offset 0x1BFC00000 does not fit in 32 bits"));
+    EXPECT_EQ(RomReadBackEngine::RomTextsError(QStringLiteral("0"), QStringLiteral("5000000000")),
+              QStringLiteral("ROM length 5000000000 does not fit in 32 bits"));
+    EXPECT_EQ(RomReadBackEngine::RomTextsError(QStringLiteral("0"), QStringLiteral("0xFFFFFFFF")),
+              QStringLiteral("ROM length 0xFFFFFFFF is negative (read as 32-bit signed)"));
 
     EXPECT_EQ(RomReadBackEngine::RemoteName(256, 64), QStringLiteral("256#64"));
     EXPECT_EQ(RomReadBackEngine::RemoteName(0, -3), QStringLiteral("0#-3"));
@@ -216,8 +232,13 @@ TEST(RomReadBack, DecimalTextsReachHttpUnchanged) {
     EXPECT_EQ(run.ftp.remoteName, QStringLiteral("4096#512"));
     ASSERT_EQ(run.romRequests().size(), 1);
     EXPECT_EQ(run.romRequests()[0], QByteArray("GET /config.bin?O=4096&L=512 HTTP/1.1\r\n\r\n"));
-    // The simulated router reads both as hexadecimal.
-    EXPECT_EQ(readAll(run.out), pattern(0x4096, 0x512));
+    // The simulated router reads both as hexadecimal, so it sends 0x512 bytes: only the 512
+    // asked for are written.
+    EXPECT_EQ(readAll(run.out), pattern(0x4096, 512));
+    EXPECT_EQ(run.view().log.filter(QStringLiteral("ROM data stopped at the 512 bytes asked for; "
+                                                   "the router offered "))
+                  .size(),
+              1);
     EXPECT_EQ(run.view().progressMaximum, 512);
     EXPECT_EQ(run.form().exitStatus, ExitStatus::Ok);
 }
@@ -309,6 +330,57 @@ TEST(RomReadBack, FtpRetrievalFailureEndsWithoutHttp) {
     EXPECT_FALSE(shown.view().closed);
     shown.expectRunOver();
     EXPECT_EQ(shown.form().idleExitStatus(), ExitStatus::Failed);
+}
+
+TEST(RomReadBack, ShortReadsAreFailuresByEitherMethod) {
+    ReadBackRun run;
+    run.ftp.result = FtpRomReadService::CutShort;
+    run.ftp.text = QStringLiteral("ROM data cut short: 502 of 512 bytes");
+    run.tick();
+    EXPECT_EQ(run.server.requestCount(), 0); // the stretch is not tried again over HTTP
+    ASSERT_EQ(run.view().boxes.size(), 1);
+    EXPECT_EQ(run.view().boxes[0].text, run.ftp.text);
+    EXPECT_EQ(run.view().boxes[0].caption, QStringLiteral("Failure"));
+    EXPECT_TRUE(run.view().closed);
+    EXPECT_EQ(run.form().exitStatus, ExitStatus::Failed);
+
+    // Over HTTP: a router whose ROM image ends 0x20 bytes into the stretch of 0x40.
+    QTemporaryDir romDir;
+    const QString image = romDir.filePath(QStringLiteral("image.bin"));
+    {
+        QFile f(image);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(pattern(0, 0x120));
+    }
+    ReadBackRun http(QStringLiteral("rom=") + image);
+    http.tick();
+    EXPECT_EQ(readAll(http.out), pattern(0x100, 0x20)); // kept
+    EXPECT_TRUE(http.view().log.contains(QStringLiteral("ROM data cut short: 32 of 64 bytes")));
+    ASSERT_EQ(http.view().boxes.size(), 1);
+    EXPECT_EQ(http.view().boxes[0].text, QStringLiteral("HTTP Get ROM Error"));
+    EXPECT_EQ(http.form().exitStatus, ExitStatus::Failed);
+}
+
+TEST(RomReadBack, NumbersBeyond32BitsEndTheRunBeforeAnythingIsSent) {
+    ReadBackRun run;
+    run.setTexts(QStringLiteral("0x1BFC00000"), QStringLiteral("0x40"));
+    run.tick();
+    const QString why = QStringLiteral("ROM offset 0x1BFC00000 does not fit in 32 bits");
+    EXPECT_EQ(run.view().log.last(), why);
+    EXPECT_EQ(run.ftp.calls, 0);
+    EXPECT_EQ(run.server.requestCount(), 0);
+    ASSERT_EQ(run.view().boxes.size(), 1);
+    EXPECT_EQ(run.view().boxes[0].text, why);
+    EXPECT_TRUE(run.view().closed);
+    EXPECT_EQ(run.form().exitStatus, ExitStatus::Failed);
+
+    ReadBackRun boot;
+    boot.setTexts(QStringLiteral("0xBFC00000"), QStringLiteral("0x40"));
+    boot.tick();
+    EXPECT_EQ(boot.ftp.remoteName, QStringLiteral("-1077936128#64"));
+    ASSERT_EQ(boot.romRequests().size(), 1);
+    EXPECT_EQ(boot.romRequests()[0],
+              QByteArray("GET /config.bin?O=BFC00000&L=40 HTTP/1.1\r\n\r\n"));
 }
 
 TEST(RomReadBack, OtherFtpResultsFallBackToHttp) {

@@ -228,7 +228,7 @@ TEST(StartupCommandLine, GetWithSevenFillsTheReadBackTexts) {
 
 TEST(StartupCommandLine, ReadBackTextsLongerThanTheirFieldsAreRefused) {
     const QString name31(31, QLatin1Char('n'));
-    const QString text15(15, QLatin1Char('1'));
+    const QString text15 = QStringLiteral("000000000004096");
     {
         FormHarness h; // exactly at the limits
         h.form.FormCreate({QStringLiteral("get"), QStringLiteral("10.0.0.3"), QStringLiteral("p"),
@@ -256,4 +256,25 @@ TEST(StartupCommandLine, ReadBackTextsLongerThanTheirFieldsAreRefused) {
         EXPECT_TRUE(h.view.log.contains(kClear));
         EXPECT_EQ(h.form.settings.getText(SettingsRecord::GetOutputName), QString());
     }
+}
+
+TEST(StartupCommandLine, ReadBackNumbersBeyond32BitsAreParameterErrors) {
+    {
+        FormHarness h; // a boot-flash address fits: all 32 bits, read as signed later
+        h.form.FormCreate({QStringLiteral("get"), QStringLiteral("10.0.0.3"), QStringLiteral("p"),
+                           QStringLiteral("R"), QStringLiteral("0xBFC00000"),
+                           QStringLiteral("65536"), QStringLiteral("boot.bin")},
+                          plainExe(h));
+        EXPECT_TRUE(h.form.GetMode);
+    }
+    FormHarness h;
+    h.form.FormCreate({QStringLiteral("get"), QStringLiteral("10.0.0.3"), QStringLiteral("p"),
+                       QStringLiteral("R"), QStringLiteral("0x1BFC00000"), QStringLiteral("65536"),
+                       QStringLiteral("boot.bin")},
+                      plainExe(h));
+    EXPECT_FALSE(h.form.GetMode);
+    const qsizetype why =
+        h.view.log.indexOf(QStringLiteral("ROM offset 0x1BFC00000 does not fit in 32 bits"));
+    ASSERT_GE(why, 0);
+    EXPECT_GT(h.view.log.indexOf(kClear), why);
 }

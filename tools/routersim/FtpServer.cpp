@@ -102,6 +102,14 @@ std::optional<FtpServerConfig> FtpServerConfig::parse(const QString& options, QS
         } else if (key == u"retrextra") {
             ok = number;
             c.retrExtra = n;
+        } else if (key == u"retrshort") {
+            ok = number;
+            c.retrShort = n;
+        } else if (key == u"noreply") {
+            c.noReply = value.toUpper().toLatin1();
+        } else if (key == u"storcut") {
+            ok = number;
+            c.storCut = n;
         } else if (key == u"closeafter") {
             ok = number;
             c.closeAfter = int(std::min<qint64>(n, 1 << 20));
@@ -410,10 +418,8 @@ bool FtpServer::command(Session& s, const QByteArray& lineIn, const FtpServerCon
     }
     if (verb == "STOR")
         return store(s, arg, cfg);
-    if (verb == "RETR") {
-        retrieve(s, arg, cfg);
-        return true;
-    }
+    if (verb == "RETR")
+        return retrieve(s, arg, cfg);
     return sendAll(fd, line(502, "Command not implemented"));
 }
 
@@ -475,6 +481,11 @@ bool FtpServer::store(Session& s, const QByteArray& name, const FtpServerConfig&
             break;
         last = Clock::now();
         file.size += n;
+        if (cfg.storCut >= 0 && file.size >= cfg.storCut) {
+            // Gone in the middle of the file: whatever else was sent is dropped unread.
+            ::close(d);
+            return false;
+        }
         const qint64 room = std::max<qint64>(0, cfg.keep - file.bytes.size());
         file.bytes.append(buf, qsizetype(std::min<qint64>(room, n)));
         if (out.isOpen())
@@ -487,6 +498,8 @@ bool FtpServer::store(Session& s, const QByteArray& name, const FtpServerConfig&
         stored_ << file;
     }
     changed_.notify_all();
+    if (cfg.noReply == "STOR")
+        return false;
     const QByteArray done = cfg.replies.value("STORDONE", line(226, "Transfer complete"));
     return sendAll(fd, done) && ++s.stored != cfg.closeAfter;
 }
@@ -505,7 +518,7 @@ QByteArray FtpServer::romBytes(qint64 offset, qint64 length, const FtpServerConf
     return f.read(length);
 }
 
-void FtpServer::retrieve(Session& s, const QByteArray& name, const FtpServerConfig& cfg) {
+bool FtpServer::retrieve(Session& s, const QByteArray& name, const FtpServerConfig& cfg) {
     const int fd = s.fd;
     const qsizetype hash = name.indexOf('#');
     bool okOffset = false;
@@ -513,17 +526,17 @@ void FtpServer::retrieve(Session& s, const QByteArray& name, const FtpServerConf
     const qint64 offset = hash > 0 ? name.left(hash).toLongLong(&okOffset) : 0;
     const qint64 length = hash > 0 ? name.mid(hash + 1).toLongLong(&okLength) : 0;
     if (!okOffset || !okLength || offset < 0 || length < 0) {
-        sendAll(fd, line(550, "No such file"));
-        return;
+        return sendAll(fd, line(550, "No such file"));
     }
     if (!sendAll(fd, line(150, "Opening data connection")))
-        return;
+        return false;
     const int d = openData(s);
     if (d < 0) {
-        sendAll(fd, line(425, "Can't open data connection"));
-        return;
+        return sendAll(fd, line(425, "Can't open data connection"));
     }
-    QByteArray bytes = romBytes(offset, std::min(length, MaxRomRead) + cfg.retrExtra, cfg);
+    QByteArray bytes = romBytes(
+        offset, std::max<qint64>(0, std::min(length, MaxRomRead) + cfg.retrExtra - cfg.retrShort),
+        cfg);
     const bool stall = cfg.dataStall >= 0;
     if (stall)
         bytes.truncate(qsizetype(std::min<qint64>(cfg.dataStall, bytes.size())));
@@ -543,10 +556,12 @@ void FtpServer::retrieve(Session& s, const QByteArray& name, const FtpServerConf
         // The data connection stays open and silent; the control connection goes on.
         closeStalledData(s);
         s.stalledData = d;
-        return;
+        return true;
     }
     ::close(d);
-    sendAll(fd, cfg.replies.value("RETRDONE", line(226, "Transfer complete")));
+    if (cfg.noReply == "RETR")
+        return false;
+    return sendAll(fd, cfg.replies.value("RETRDONE", line(226, "Transfer complete")));
 }
 
 } // namespace routersim

@@ -20,6 +20,10 @@
 //   close=CMD          the control connection is closed instead of answering CMD
 //   closeafter=N       the control connection is closed after the N-th stored file's reply
 //   retrextra=N        RETR sends N bytes more than the length asked for
+//   retrshort=N        RETR sends N bytes fewer than the length asked for
+//   noreply=CMD        after the data of STOR or RETR, the control connection is closed
+//                      instead of sending the transfer reply (a router rebooting to flash)
+//   storcut=N          STOR stops reading after N bytes and closes both connections
 //   datastall=N        RETR sends N bytes, then the data connection stays open and silent
 //   dir=PATH           each stored file is also written to PATH/<name>
 //   keep=N             bytes of each stored file kept in memory (default 64 MiB)
@@ -56,6 +60,9 @@ struct FtpServerConfig {
     qint64 dataStall = -1;
     int closeAfter = -1;
     qint64 retrExtra = 0;
+    qint64 retrShort = 0;
+    QByteArray noReply; // "STOR" or "RETR"
+    qint64 storCut = -1;
     QString directory;
     qint64 keep = qint64(64) << 20;
     QString romPath;
@@ -128,7 +135,8 @@ private:
     int openData(Session& s);
     // False when the control connection is to be closed.
     bool store(Session& s, const QByteArray& name, const FtpServerConfig& cfg);
-    void retrieve(Session& s, const QByteArray& name, const FtpServerConfig& cfg);
+    // False when the control connection is to be closed.
+    bool retrieve(Session& s, const QByteArray& name, const FtpServerConfig& cfg);
     QByteArray romBytes(qint64 offset, qint64 length, const FtpServerConfig& cfg) const;
     static void closeStalledData(Session& s);
 

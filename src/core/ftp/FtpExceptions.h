@@ -42,4 +42,11 @@ public:
     using FtpException::FtpException;
 };
 
+// A reply passed the client's bound in bytes or time; the control connection has been closed,
+// so nothing later can be read out of step.
+class EReplyBound : public FtpException {
+public:
+    using FtpException::FtpException;
+};
+
 } // namespace fw

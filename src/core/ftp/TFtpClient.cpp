@@ -66,18 +66,26 @@ bool TFtpClient::failureHandled(int kind) {
     return handled;
 }
 
-void TFtpClient::readContinuation(const QByteArray& first) {
-    QByteArray current = first;
-    // The whole reply shares one bound, so a trickle of continuation lines ends too.
-    const auto limit = std::chrono::steady_clock::now() + ReplyWaitLimit;
-    for (int i = 0; i < MaxContinuationLines; ++i) {
-        if (std::chrono::steady_clock::now() >= limit)
-            throw EWaitAborted(QStringLiteral("Socket readln aborted"));
+void TFtpClient::readReply(bool closeIsError) {
+    ReplyNumber = 0;
+    const auto deadline = std::chrono::steady_clock::now() + ReplyWaitLimit;
+    qint64 budget = ReplyByteLimit;
+    LastReply = ReadLn(deadline, budget);
+    if (LastReply.isEmpty()) {
+        // A server that hangs up instead of answering has not accepted anything.
+        if (peerClosed() && closeIsError)
+            raiseSocketError(WsaError::NotConnected);
+        return;
+    }
+    report(LevelCommand, statusText(LastReply));
+    ReplyNumber = replyNumberOf(LastReply);
+    QByteArray current = LastReply;
+    for (;;) {
         const bool more =
-            !current.isEmpty() && (current[0] == ' ' || (current.size() > 3 && current[3] == '-'));
+            current[0] == ' ' || (current.size() > 3 && current[3] == '-');
         if (!more)
             return;
-        current = ReadLn();
+        current = ReadLn(deadline, budget);
         if (current.isEmpty())
             return;
         report(LevelCommand, statusText(current));
@@ -85,11 +93,8 @@ void TFtpClient::readContinuation(const QByteArray& first) {
 }
 
 QByteArray TFtpClient::transaction(const QByteArray& command, bool closeIsError) {
-    TTcpSocket::Transaction(command);
-    // A server that hangs up instead of answering has not accepted anything.
-    if (LastReply.isEmpty() && peerClosed() && closeIsError)
-        raiseSocketError(WsaError::NotConnected);
-    readContinuation(LastReply);
+    sendCommand(command);
+    readReply(closeIsError);
     return LastReply;
 }
 
@@ -103,14 +108,9 @@ void TFtpClient::Connect() {
     DiscardInput();
     TTcpSocket::Connect();
     try {
-        LastReply = ReadLn();
-        if (LastReply.isEmpty() && peerClosed())
-            raiseSocketError(WsaError::NotConnected);
-        report(LevelCommand, statusText(LastReply));
-        ReplyNumber = replyNumberOf(LastReply);
+        readReply(true);
         const QByteArray greeting = LastReply;
-        readContinuation(greeting);
-        if (replyNumberOf(greeting) > 400) {
+        if (ReplyNumber > 400) {
             connectionFailed();
             throw EFtpReply(greeting);
         }
@@ -193,6 +193,7 @@ void TFtpClient::checkTransferAllowed() {
 void TFtpClient::Upload(const QString& localFile, const QString& remoteName) {
     checkTransferAllowed();
     FlagGuard busy(transferring_);
+    TransferReplyMissing = false;
     try {
         DiscardInput();
         QFile file(localFile);
@@ -221,13 +222,19 @@ void TFtpClient::Upload(const QString& localFile, const QString& remoteName) {
         }
         if (OnTransactionStop)
             OnTransactionStop(*this);
-        data_->CloseGracefully();
-        LastReply = ReadLn();
-        if (LastReply.isEmpty() && peerClosed())
-            raiseSocketError(WsaError::NotConnected);
+        // The end of the file; the data socket stays open until the reply, so a server that
+        // hangs up instead of answering can still be seen closing it cleanly.
+        data_->ShutdownSend();
         // The code is not examined: a refusal here reaches the caller as a status text.
-        report(LevelCommand, statusText(LastReply));
-        readContinuation(LastReply);
+        readReply(false);
+        if (LastReply.isEmpty() && peerClosed()) {
+            // A router that reboots to flash the file may hang up instead of answering; it has
+            // taken the whole file when it closed the data connection after reading its end.
+            if (!data_->PeerClosedCleanly(DataCloseWait))
+                raiseSocketError(WsaError::NotConnected);
+            TransferReplyMissing = true;
+        }
+        data_->CloseGracefully();
         closeDataConnection();
         if (OnSuccess)
             OnSuccess(*this);
@@ -241,6 +248,9 @@ void TFtpClient::Upload(const QString& localFile, const QString& remoteName) {
 void TFtpClient::Download(const QString& remoteName, const QString& localFile) {
     checkTransferAllowed();
     FlagGuard busy(transferring_);
+    TransferReplyMissing = false;
+    DownloadExcess = 0;
+    lastBytesRcvd_ = 0;
     try {
         DiscardInput();
         openDataConnection();
@@ -258,16 +268,20 @@ void TFtpClient::Download(const QString& remoteName, const QString& localFile) {
         data_->TimerOn();
         for (;;) {
             qint64 n = data_->ReceiveBlock(block.data(), BufferSize);
-            // Nothing beyond what was asked for is written.
-            if (DownloadLimit >= 0)
-                n = std::min(n, DownloadLimit - data_->BytesRcvd);
-            if (n <= 0)
-                break;
-            if (out.write(block.constData(), n) != n)
+            // Nothing beyond what was asked for is written; past it reading stops.
+            if (DownloadLimit >= 0 && n > DownloadLimit - data_->BytesRcvd) {
+                DownloadExcess = n - (DownloadLimit - data_->BytesRcvd);
+                n -= DownloadExcess;
+            }
+            if (n > 0 && out.write(block.constData(), n) != n)
                 throw FtpException(QStringLiteral("Cannot write file ") + localFile);
+            if (n <= 0 && DownloadExcess == 0)
+                break; // the server closed the data connection
             data_->BytesRcvd += n;
-            if (data_->OnPacketRecvd)
+            if (n > 0 && data_->OnPacketRecvd)
                 data_->OnPacketRecvd(*data_);
+            if (DownloadExcess > 0)
+                break;
             data_->TimerOn();
         }
         data_->TimerOff();
@@ -276,11 +290,13 @@ void TFtpClient::Download(const QString& remoteName, const QString& localFile) {
         data_->CloseGracefully();
         report(LevelCommand,
                QStringLiteral("Received ") + QString::number(received) + QStringLiteral(" Bytes"));
-        LastReply = ReadLn();
-        if (LastReply.isEmpty() && peerClosed())
-            raiseSocketError(WsaError::NotConnected);
-        report(LevelCommand, statusText(LastReply));
-        readContinuation(LastReply);
+        readReply(false);
+        if (LastReply.isEmpty() && peerClosed()) {
+            // A hang-up after every byte asked for has come takes nothing away.
+            if (DownloadLimit < 0 || received != DownloadLimit)
+                raiseSocketError(WsaError::NotConnected);
+            TransferReplyMissing = true;
+        }
         closeDataConnection();
         if (OnTransactionStop)
             OnTransactionStop(*this);

@@ -16,9 +16,9 @@ class TFtpClient : public TTcpSocket {
 public:
     // OnFailure's transfer kind for Upload and Download.
     static constexpr int KindTransfer = 9;
-    // Continuation lines read after a reply line at most; the rest is dropped with the next
-    // command's pending input.
-    static constexpr int MaxContinuationLines = 1000;
+    // How long a server that hung up instead of sending the transfer reply is given to close
+    // the data connection too.
+    static constexpr std::chrono::milliseconds DataCloseWait{1000};
 
     TFtpClient();
     ~TFtpClient() override;
@@ -26,8 +26,14 @@ public:
     QString UserID;
     QString Password;
     bool Passive = false; // only active data connections are supported
-    // Download stops writing after this many bytes; -1: no limit.
+    // Download stops writing, and reading, after this many bytes; -1: no limit.
     qint64 DownloadLimit = -1;
+    // Bytes the server offered past DownloadLimit in the last Download (read, not written).
+    qint64 DownloadExcess = 0;
+    // The last transfer ended with the server hanging up instead of sending its reply, after
+    // the whole file had gone (Upload: sent, and the data connection closed cleanly) or come
+    // (Download: DownloadLimit bytes). That counts as the server's acceptance.
+    bool TransferReplyMissing = false;
 
     std::function<void(TFtpClient&)> OnConnect;
     std::function<void(TFtpClient&)> OnSuccess;
@@ -66,7 +72,10 @@ private:
     // Throws unless connected and no transfer is running.
     void checkTransferAllowed();
     QByteArray transaction(const QByteArray& command, bool closeIsError);
-    void readContinuation(const QByteArray& first);
+    // A reply: its first line into LastReply and ReplyNumber, then its continuation lines, all
+    // reported, all under one bound in bytes and time. Empty when the server has closed (a
+    // socket error when `closeIsError`).
+    void readReply(bool closeIsError);
     void openDataConnection();
     void closeDataConnection();
     bool failureHandled(int kind);

@@ -24,13 +24,18 @@ public:
 
     // One pass of every wait: the longest sleep before events are processed again.
     static constexpr std::chrono::milliseconds WaitSlice{2};
+    // While data is sent the calling thread's events run at most this often (and at every
+    // wait); a window needs no more, and a send call each time would slow the transfer.
+    static constexpr std::chrono::milliseconds PacketEventInterval{10};
     // Bytes peeked, received or read from a file at a time.
     static constexpr qint64 BufferSize = 65536;
     // A reply line is cut here; the rest of an over-long line is read and dropped.
     static constexpr qsizetype MaxLineLength = 8192;
     // A reply wait is not ended by the time-out timer (a router may take long to store a
-    // file), but it must end some time: the program's watchdog normally ends it first.
+    // file), but a whole reply must end some time: the program's watchdog normally ends it
+    // first. Its bytes are bounded too, whatever its line count (a long banner is fine).
     static constexpr std::chrono::seconds DefaultReplyWaitLimit{120};
+    static constexpr qint64 DefaultReplyByteLimit = qint64(1) << 20;
     // Waiting for the server's data connection and sending to a peer that has stopped reading
     // have no time-out timer of their own; these bounds end them.
     static constexpr std::chrono::seconds DefaultAcceptWaitLimit{30};
@@ -54,6 +59,7 @@ public:
     qint64 BytesRcvd = 0;
 
     std::chrono::milliseconds ReplyWaitLimit = DefaultReplyWaitLimit;
+    qint64 ReplyByteLimit = DefaultReplyByteLimit;
     std::chrono::milliseconds AcceptWaitLimit = DefaultAcceptWaitLimit;
     std::chrono::milliseconds SendStallLimit = DefaultSendStallLimit;
 
@@ -78,8 +84,11 @@ public:
     // Called when the time-out timer fires: cancels this component.
     virtual void Abort();
 
-    // One line up to and including its line feed; empty when the peer has closed.
+    // One line up to and including its line feed; empty when the peer has closed. A line of a
+    // reply shares the reply's `deadline` and byte `budget`: past either the connection is
+    // closed and EReplyBound raised.
     QByteArray ReadLn();
+    QByteArray ReadLn(std::chrono::steady_clock::time_point deadline, qint64& budget);
     // Sends all of `data`; raises on a socket error or a cancel. With `packets`, every send
     // adds to BytesSent, fires OnPacketSent and lets events run.
     void SendAll(const char* data, qint64 length, bool packets = false);
@@ -98,12 +107,20 @@ public:
     qint64 ReceiveBlock(char* buffer, qint64 capacity);
     // Closes with the platform's default (graceful) closing, so the peer sees the end of data.
     void CloseGracefully();
+    // Ends the sending direction only: the peer sees the end of data, and its own close can
+    // still be seen.
+    void ShutdownSend();
+    // After ShutdownSend: true when the peer closes its side cleanly (end of stream) within
+    // `bound`; false on a reset, an error or silence.
+    bool PeerClosedCleanly(std::chrono::milliseconds bound);
 
     // The leading decimal digits (at most 10) of a reply line; 0 when there are none.
     static int replyNumberOf(const QByteArray& line);
 
 protected:
     void report(int level, const QString& text);
+    // The command and CR LF, cut at a line end inside it.
+    void sendCommand(const QByteArray& command);
     // Reports a failed socket call by its Windows Sockets number and raises ESocketError.
     [[noreturn]] void raiseSocketError(int wsaNumber);
     // Reports a socket error without raising.
@@ -137,6 +154,8 @@ private:
     bool peerClosed_ = false;
     bool timerArmed_ = false;
     std::chrono::steady_clock::time_point timerDue_{};
+    // When the events may run again while data is sent (over all the sends of a transfer).
+    std::chrono::steady_clock::time_point nextEvents_{};
     QByteArray buffer_;
 };
 

@@ -161,6 +161,28 @@ void TTcpSocket::CloseGracefully() {
     closeSocket();
 }
 
+void TTcpSocket::ShutdownSend() {
+    report(LevelBuffer, QStringLiteral("Request Close Socket"));
+    if (fd_ >= 0)
+        ::shutdown(fd_, SHUT_WR);
+}
+
+bool TTcpSocket::PeerClosedCleanly(std::chrono::milliseconds bound) {
+    const auto deadline = Clock::now() + bound;
+    while (fd_ >= 0 && Clock::now() < deadline) {
+        const ssize_t n = ::recv(fd_, buffer_.data(), size_t(BufferSize), MSG_DONTWAIT);
+        if (n == 0)
+            return true;
+        if (n > 0)
+            continue; // nothing is expected here; it does not make the close unclean
+        if (!wouldBlock(errno) && errno != EINTR)
+            return false; // a reset: the peer dropped data it had not read
+        pollfd p{fd_, POLLIN, 0};
+        ::poll(&p, 1, int(WaitSlice.count()));
+    }
+    return false;
+}
+
 void TTcpSocket::Disconnect() {
     closeSocket();
 }
@@ -269,15 +291,29 @@ void TTcpSocket::Connect() {
 }
 
 QByteArray TTcpSocket::ReadLn() {
+    qint64 budget = ReplyByteLimit;
+    return ReadLn(Clock::now() + ReplyWaitLimit, budget);
+}
+
+QByteArray TTcpSocket::ReadLn(Clock::time_point deadline, qint64& budget) {
     report(LevelTrace, QStringLiteral("ReadLn"));
     TimerOn();
-    const auto limit = Clock::now() + ReplyWaitLimit;
+    // Past a bound the rest of the reply would be read as the answer to the next command:
+    // the connection goes instead.
+    const auto bound = [this](const QString& text) {
+        TimerOff();
+        closeSocket();
+        throw EReplyBound(text);
+    };
     QByteArray line;
     for (;;) {
-        if (canceled_ || Clock::now() >= limit) {
+        if (canceled_) {
             TimerOff();
             throw EWaitAborted(QStringLiteral("Socket readln aborted"));
         }
+        if (Clock::now() >= deadline)
+            bound(QStringLiteral("FTP reply not complete within %1 s; connection closed")
+                      .arg(double(ReplyWaitLimit.count()) / 1000.0));
         if (fd_ < 0) {
             line.clear();
             break;
@@ -301,6 +337,9 @@ QByteArray TTcpSocket::ReadLn() {
         const qsizetype lf = QByteArrayView(buffer_.constData(), n).indexOf('\n');
         const qsizetype take = lf >= 0 ? lf + 1 : qsizetype(n);
         const ssize_t got = ::recv(fd_, buffer_.data(), size_t(take), 0);
+        if (got > 0 && (budget -= got) < 0)
+            bound(QStringLiteral("FTP reply longer than %1 bytes; connection closed")
+                      .arg(ReplyByteLimit));
         if (got > 0) {
             const qsizetype room = MaxLineLength - line.size();
             line.append(buffer_.constData(), std::min<qsizetype>(room, got));
@@ -333,7 +372,11 @@ void TTcpSocket::SendAll(const char* data, qint64 length, bool packets) {
                 BytesSent += n;
                 if (OnPacketSent)
                     OnPacketSent(*this);
-                EventWait::pass(EventWait::Pump::AllEvents, std::chrono::microseconds(0));
+                // The events run at the pace a window needs, not at every send call.
+                if (lastProgress >= nextEvents_) {
+                    EventWait::pass(EventWait::Pump::AllEvents, std::chrono::microseconds(0));
+                    nextEvents_ = Clock::now() + PacketEventInterval;
+                }
             }
             continue;
         }
@@ -345,8 +388,7 @@ void TTcpSocket::SendAll(const char* data, qint64 length, bool packets) {
     }
 }
 
-QByteArray TTcpSocket::Transaction(const QByteArray& command) {
-    ReplyNumber = 0;
+void TTcpSocket::sendCommand(const QByteArray& command) {
     // A line end inside an argument (a password, a file name) would start a second command.
     qsizetype end = command.size();
     for (const char c : {'\r', '\n'}) {
@@ -356,6 +398,11 @@ QByteArray TTcpSocket::Transaction(const QByteArray& command) {
     }
     const QByteArray wire = command.left(end) + "\r\n";
     SendAll(wire.constData(), wire.size());
+}
+
+QByteArray TTcpSocket::Transaction(const QByteArray& command) {
+    ReplyNumber = 0;
+    sendCommand(command);
     LastReply = ReadLn();
     if (!LastReply.isEmpty()) {
         report(LevelCommand, QString::fromLatin1(LastReply).trimmed());

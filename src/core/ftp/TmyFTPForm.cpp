@@ -1,5 +1,6 @@
 #include "ftp/TmyFTPForm.h"
 
+#include "net/RomStretch.h"
 #include "transfer/FileAttributes.h"
 
 #include <QFile>
@@ -85,6 +86,11 @@ void TmyFTPForm::setUpClient(const QString& routerIp, const QString& password) {
     c.Port = port_;
     c.UserID = kUserName;
     c.Password = password;
+}
+
+void TmyFTPForm::logBound(const FtpException& e) {
+    if (dynamic_cast<const EReplyBound*>(&e))
+        sinks_.logLine(e.message());
 }
 
 void TmyFTPForm::disconnectQuietly() {
@@ -191,6 +197,7 @@ int TmyFTPForm::FtpUpgrade(StopCounter& stopCounter, const Sinks& sinks,
                 return r;
         }
     } catch (const FtpException& e) {
+        logBound(e);
         return upgradeHandlerA(e.message());
     }
 }
@@ -214,11 +221,16 @@ int TmyFTPForm::storeFile(StopCounter& stopCounter) {
         progressShown_.start();
         FtpClient1->Upload(path, cutPath(name));
         fileSize_ = -1;
+        if (FtpClient1->TransferReplyMissing)
+            sinks_.logLine(QStringLiteral("No reply after ") + cutPath(name) +
+                           QStringLiteral(": the router hung up after taking the whole file; "
+                                          "counted as accepted"));
         progress_ += size;
         sinks_.setProgressPosition(progress_);
         ++filesSent;
         return 0;
     } catch (const FtpException& e) {
+        logBound(e);
         return upgradeHandlerB(e.message());
     }
 }
@@ -286,10 +298,24 @@ int TmyFTPForm::FtpGetRom(const Sinks& sinks, const QString& routerIp, const QSt
             return -1;
         }
         try {
-            FtpClient1->Download(remoteName, localPath);
+            TFtpClient& c = *FtpClient1;
+            c.Download(remoteName, localPath);
+            if (c.DownloadExcess > 0)
+                sinks_.logLine(RomStretch::offeredMoreText(c.DownloadExcess, length));
+            if (c.TransferReplyMissing)
+                sinks_.logLine(QStringLiteral("No reply after the ROM data: the router hung up "
+                                              "after all %1 bytes; counted as received")
+                                   .arg(length));
+            if (c.DownloadLimit >= 0 && c.GetBytesRcvd() < c.DownloadLimit) {
+                resultText_ = RomStretch::cutShortText(c.GetBytesRcvd(), length);
+                sinks_.logLine(resultText_);
+                disconnectQuietly();
+                return CutShort;
+            }
             sinks_.logLine(QStringLiteral("Data=") + remoteName);
             sinks_.logLine(QStringLiteral("Save data to :") + localPath);
         } catch (const FtpException& e) {
+            logBound(e);
             const QString c = e.message().left(3);
             if (c == u"550") {
                 FtpClient1->Disconnect();
@@ -300,12 +326,16 @@ int TmyFTPForm::FtpGetRom(const Sinks& sinks, const QString& routerIp, const QSt
                 return -1;
             }
             sinks_.logLine(QStringLiteral("Unknow error in FTP mode."));
+            const qint64 got = FtpClient1->GetBytesRcvd();
+            if (got > 0 && got < FtpClient1->DownloadLimit)
+                sinks_.logLine(RomStretch::cutShortText(got, length));
             resultText_ = c;
             FtpClient1->Disconnect();
             return -3;
         }
         return 1;
     } catch (const FtpException& e) {
+        logBound(e);
         return romHandlerA(e.message());
     }
 }

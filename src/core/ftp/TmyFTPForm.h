@@ -41,7 +41,8 @@ public:
     int FtpUpgrade(StopCounter& stopCounter, const Sinks& sinks, const ExtractionList& files,
                    const QString& routerIp, const QString& romId, qint32 routerType,
                    const QString& password) override;
-    // 1 file received; -2 password refused; -3 failure during the retrieval; -1 other failure.
+    // 1 file received; -2 password refused; -3 failure during the retrieval; CutShort (the
+    // bytes kept); -1 other failure.
     int FtpGetRom(const Sinks& sinks, const QString& routerIp, const QString& password,
                   const QString& remoteName, const QString& localPath) override;
     QString resultText() const override { return resultText_; }
@@ -77,6 +78,8 @@ private:
     int romHandlerA(const QString& message);
     int handlerA(const QString& message, const QString& passwordLog, const QString& unconnectedLog,
                  const QString& unconnectedResult);
+    // A reply past the client's bound is told in a line of its own.
+    void logBound(const FtpException& e);
     // Disconnect inside a failure handler: the socket is closed whatever the "QUIT" reply says.
     void disconnectQuietly();
 

@@ -1,5 +1,7 @@
 #include "http/HttpEngine.h"
 
+#include "net/RomStretch.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -326,18 +328,18 @@ int HttpEngine::HttpGetRom(const Sinks& sinks, const QString& routerIp, quint16 
         resultText = socket_.lastError;
         return -1;
     }
-    if (socket_.ReceiveToFile(destPath, sinks_.progress) < 0) {
+    // Exactly the stretch asked for: never more is written, less is a failure.
+    qint64 excess = 0;
+    if (socket_.ReceiveToFile(destPath, sinks_.progress, std::max<qint32>(length, 0), &excess) <
+        0) {
         sinks_.logLine(socket_.lastError);
         resultText = socket_.lastError;
         return -1;
     }
-    // A router that keeps the connection open ends its reply by falling silent; one that falls
-    // silent before the stretch asked for is complete has not delivered it.
-    if (socket_.receiveTimedOut() && length > 0 && QFileInfo(destPath).size() < length) {
-        resultText = QStringLiteral("ROM data cut short: ") +
-                     QString::number(QFileInfo(destPath).size()) + QStringLiteral(" of ") +
-                     QString::number(length) +
-                     QStringLiteral(" bytes before the router fell silent");
+    if (excess > 0)
+        sinks_.logLine(RomStretch::offeredMoreText(excess, length));
+    if (const qint64 got = QFileInfo(destPath).size(); got < length) {
+        resultText = RomStretch::cutShortText(got, length);
         sinks_.logLine(resultText);
         return -1;
     }

@@ -3,6 +3,8 @@
 #include "net/SocketClient.h"
 #include "transfer/Method.h"
 
+#include <QCoreApplication>
+
 namespace fw {
 
 namespace {
@@ -31,6 +33,7 @@ Exchange exchange(const LoginContext& ctx, const QByteArray& request, const QStr
     Exchange ex;
     SocketClient socket(ctx.sinks.box);
     socket.setTransferTimeout(ctx.transferTimeout);
+    socket.setExchangeDeadline(ctx.exchangeDeadline, ctx.idle);
     if (socket.OpenSocket() < 0 || socket.ConnectTo(address, port) < 0 ||
         socket.SendData(request) < 0) {
         ex.lastError = socket.lastError;
@@ -55,6 +58,11 @@ QString casCode(const QByteArray& reply, qsizetype tag) {
 }
 
 } // namespace
+
+void TurnEventsDuringExchange() {
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
 
 QByteArray LoginRequest(const QByteArray& password, const QByteArray& extraHeaderLine) {
     return "GET /cgi-bin/logi?rc=@&PSW=" + password + "&rd=menu HTTP/1.1\r\n" + extraHeaderLine +

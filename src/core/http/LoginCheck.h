@@ -9,6 +9,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <chrono>
+#include <functional>
 #include <optional>
 
 namespace fw {
@@ -24,6 +25,11 @@ inline constexpr int NoCgi = -22;
 inline constexpr int BasicAuthWanted = -24;
 } // namespace LoginCode
 
+// A router answers a login page at once; a reply that trickles in ends here.
+inline constexpr std::chrono::seconds LoginExchangeDeadline{15};
+// Processes the calling thread's pending events, user input held back.
+void TurnEventsDuringExchange();
+
 struct LoginContext {
     Sinks sinks; // System Log and the "File Error" boxes
     // The run's UpgradeMethod: old firmware sets Method::Ftp, or Method::Http after HttpAfterFtp.
@@ -31,6 +37,11 @@ struct LoginContext {
     quint16 webPort = 80; // the first login port and the Basic authentication port
     // Bound on each send and receive of an exchange (the router closes after its reply).
     std::chrono::milliseconds transferTimeout = std::chrono::seconds(60);
+    // Each exchange (connect, request, the whole reply) ends by a deadline of its own.
+    std::chrono::milliseconds exchangeDeadline = LoginExchangeDeadline;
+    // Runs between the short waits of an exchange; by default the thread's events without user
+    // input, so the window stays painted while the router takes its time.
+    std::function<void()> idle = TurnEventsDuringExchange;
 };
 
 // Input the request buffers of the router tools hold; longer input is refused, not cut.

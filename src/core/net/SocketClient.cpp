@@ -91,11 +91,42 @@ int SocketClient::OpenSocket() {
     return 1;
 }
 
+void SocketClient::setExchangeDeadline(std::chrono::milliseconds budget,
+                                       std::function<void()> idle) {
+    budget_ = budget;
+    deadline_ = std::chrono::steady_clock::now() + budget;
+    idle_ = std::move(idle);
+}
+
+bool SocketClient::waitWithinDeadline(Direction direction) {
+    if (!deadline_)
+        return true;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            *deadline_ - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            lastError =
+                QStringLiteral("The router did not complete the exchange within %1 s")
+                    .arg(double(budget_.count()) / 1000.0);
+            return false;
+        }
+        int err = 0;
+        if (platformWait(slot_, direction, std::min(left, IdleSlice), &err) != Readiness::TimedOut)
+            return true; // ready, or a state the readiness wait reports
+        if (idle_)
+            idle_();
+    }
+}
+
 int SocketClient::ConnectTo(const QString& address, quint16 port) {
     quint32 ip = 0;
     const Handle h = slot_;
+    auto timeout = connectTimeout_;
+    if (deadline_)
+        timeout = std::min(timeout, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        *deadline_ - std::chrono::steady_clock::now()));
     if (h == InvalidHandle || !platformParseIPv4(address.toLatin1(), &ip) ||
-        !platformConnect(h, ip, port, connectTimeout_)) {
+        !platformConnect(h, ip, port, timeout, idle_)) {
         lastError = QStringLiteral("Failed to connect socket to IP : ") + address +
                     QStringLiteral(" and port : ") + QString::number(port);
         return -1;
@@ -135,15 +166,12 @@ bool SocketClient::readyFor(Direction direction) {
 // Returns its length, 0 when the peer closed or the read failed, -1 when the wait failed.
 qint64 SocketClient::receiveChunk(Handle h, char* chunk) {
     std::memset(chunk, 0, size_t(ChunkSize) + 1);
-    receiveTimedOut_ = false;
-    if (!readyFor(Direction::Receive))
+    if (!waitWithinDeadline(Direction::Receive) || !readyFor(Direction::Receive))
         return -1;
     int err = 0;
     const qint64 n = platformReceive(h, chunk, ChunkSize, &err);
-    if (n <= 0) {
-        receiveTimedOut_ = n < 0 && err == WsaError::TimedOut;
+    if (n <= 0)
         return 0;
-    }
     chunk[n] = '\0';
     return n;
 }
@@ -158,7 +186,7 @@ qint64 SocketClient::SendData(const char* data, qint64 length, ProgressSink* pro
         return 0;
     qint64 sent = 0;
     while (sent < length) {
-        if (!readyFor(Direction::Send))
+        if (!waitWithinDeadline(Direction::Send) || !readyFor(Direction::Send))
             return -1;
         int err = 0;
         const qint64 n = platformSend(h, data + sent, length - sent, &err);
@@ -214,7 +242,10 @@ int SocketClient::ReceiveToBuffer(QByteArray& reply, int capacity) {
     return n;
 }
 
-qint64 SocketClient::ReceiveToFile(const QString& path, ProgressSink* progress) {
+qint64 SocketClient::ReceiveToFile(const QString& path, ProgressSink* progress, qint64 bodyLimit,
+                                   qint64* excess) {
+    if (excess)
+        *excess = 0;
     const Handle h = slot_;
     if (h == InvalidHandle) {
         lastError = QStringLiteral("INVALID_SOCKET in receive data.");
@@ -235,6 +266,7 @@ qint64 SocketClient::ReceiveToFile(const QString& path, ProgressSink* progress) 
         return -1;
     }
     qint64 total = 0;
+    qint64 written = 0;
     ChunkBuffer chunk;
     for (;;) {
         const qint64 n = receiveChunk(h, chunk.data());
@@ -274,13 +306,26 @@ qint64 SocketClient::ReceiveToFile(const QString& path, ProgressSink* progress) 
                 return -1;
             }
         }
-        if (file.write(chunk.data() + bodyStart, n - bodyStart) != n - bodyStart) {
+        qint64 body = n - bodyStart;
+        qint64 over = 0;
+        if (bodyLimit >= 0 && written + body > bodyLimit) {
+            over = written + body - bodyLimit;
+            body -= over;
+        }
+        if (file.write(chunk.data() + bodyStart, body) != body) {
             lastError = QStringLiteral("ROM file write error");
             return -1;
         }
+        written += body;
         if (progress)
             progress->advanceProgress(n);
         total += n;
+        if (over > 0) {
+            // A router that keeps sending is not read further.
+            if (excess)
+                *excess = over;
+            return total;
+        }
     }
 }
 

@@ -11,6 +11,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 
 namespace fw {
 
@@ -34,7 +36,14 @@ public:
     SocketClient(const SocketClient&) = delete;
     SocketClient& operator=(const SocketClient&) = delete;
 
+    // Between the short waits of an exchange with a deadline.
+    static constexpr std::chrono::milliseconds IdleSlice{20};
+
     void setBoxSink(BoxSink* box) { box_ = box; }
+    // This exchange's own deadline, from now: the connect, every send and the whole reply end
+    // by it however slowly the peer trickles. `idle` runs between short waits meanwhile (the
+    // calling thread's events, so a window stays painted).
+    void setExchangeDeadline(std::chrono::milliseconds budget, std::function<void()> idle = {});
     void setConnectTimeout(std::chrono::milliseconds t) { connectTimeout_ = t; }
     // Applies to sockets opened afterwards.
     void setTransferTimeout(std::chrono::milliseconds t) { transferTimeout_ = t; }
@@ -56,7 +65,10 @@ public:
     int ReceiveToBuffer(QByteArray& reply, int capacity);
     // An HTTP reply: " 200 OK" required in the first chunk, header dropped, body written to
     // `path` (an existing file is kept as path + ".BAK"). Total received (header included), or -1.
-    qint64 ReceiveToFile(const QString& path, ProgressSink* progress = nullptr);
+    // With `bodyLimit` >= 0 at most that many body bytes are written: the chunk that passes it
+    // ends the reading, and *excess gets its bytes beyond the limit.
+    qint64 ReceiveToFile(const QString& path, ProgressSink* progress = nullptr,
+                         qint64 bodyLimit = -1, qint64* excess = nullptr);
 
     // The socket stack; on POSIX there is none to start, so these keep only the flag and the
     // start/stop balance, and their boxes cannot appear.
@@ -72,9 +84,6 @@ public:
     static void abortConnection();
 
     QString lastError;
-    // The last receive ended because the peer fell silent for the transfer time-out, not because
-    // it closed: what came before still counts as the reply, but it may be cut short.
-    bool receiveTimedOut() const { return receiveTimedOut_; }
 
 private:
     using Handle = std::intptr_t;
@@ -83,6 +92,9 @@ private:
     enum class Direction { Send, Receive };
 
     Readiness waitReady(Direction direction, int* wsaError) const;
+    // With a deadline: waits in short slices, running idle_, until the socket has something to
+    // say; false with lastError set when the deadline has passed.
+    bool waitWithinDeadline(Direction direction);
     bool readyFor(Direction direction);
     qint64 receiveChunk(Handle h, char* chunk);
     void setSocketError(const QString& prefix, int wsaError);
@@ -93,7 +105,8 @@ private:
     static bool platformSetNoDelay(Handle h);
     static void platformSetTransferTimeout(Handle h, std::chrono::milliseconds t);
     static bool platformConnect(Handle h, quint32 addressHostOrder, quint16 port,
-                                std::chrono::milliseconds timeout);
+                                std::chrono::milliseconds timeout,
+                                const std::function<void()>& idle);
     static Readiness platformWait(Handle h, Direction direction, std::chrono::milliseconds timeout,
                                   int* wsaError);
     // Bytes sent or received (0 = peer closed for receive), -1 with *wsaError set.
@@ -106,7 +119,9 @@ private:
     BoxSink* box_ = nullptr;
     std::chrono::milliseconds connectTimeout_ = DefaultConnectTimeout;
     std::chrono::milliseconds transferTimeout_ = DefaultTransferTimeout;
-    bool receiveTimedOut_ = false;
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
+    std::chrono::milliseconds budget_{0};
+    std::function<void()> idle_;
 
     // Process-wide: the one connection of the process and the socket-stack state.
     static std::atomic<Handle> slot_;

@@ -83,7 +83,8 @@ void SocketClient::platformSetTransferTimeout(Handle h, std::chrono::millisecond
 }
 
 bool SocketClient::platformConnect(Handle h, quint32 addressHostOrder, quint16 port,
-                                   std::chrono::milliseconds timeout) {
+                                   std::chrono::milliseconds timeout,
+                                   const std::function<void()>& idle) {
     const int fd = int(h);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -97,9 +98,18 @@ bool SocketClient::platformConnect(Handle h, quint32 addressHostOrder, quint16 p
     if (!ok && errno == EINPROGRESS) {
         pollfd p{fd, POLLOUT, 0};
         int r;
-        do {
-            r = ::poll(&p, 1, pollMs(timeout));
-        } while (r < 0 && errno == EINTR);
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            // In slices when something must run meanwhile.
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
+            r = ::poll(&p, 1, pollMs(idle ? std::min(left, IdleSlice) : left));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r != 0 || !idle || left <= IdleSlice)
+                break;
+            idle();
+        }
         if (r > 0) {
             int soError = 0;
             socklen_t len = sizeof soError;

@@ -11,8 +11,10 @@ namespace fw {
 class FtpRomReadService {
 public:
     virtual ~FtpRomReadService() = default;
-    // 1 file received; -2 password refused; -3 unexpected failure during the retrieval; -1 any
-    // other failure. resultText() is set on every failure.
+    // The data ended short of the length asked for; the bytes received are kept.
+    static constexpr int CutShort = -5;
+    // 1 file received; -2 password refused; -3 unexpected failure during the retrieval;
+    // CutShort; -1 any other failure. resultText() is set on every failure.
     virtual int FtpGetRom(const Sinks& sinks, const QString& routerIp, const QString& password,
                           const QString& remoteName, const QString& localPath) = 0;
     virtual QString resultText() const = 0;

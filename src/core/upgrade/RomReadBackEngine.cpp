@@ -7,8 +7,8 @@
 #include "upgrade/MainView.h"
 #include "upgrade/MainWindowLogic.h"
 
+#include <algorithm>
 #include <exception>
-#include <limits>
 
 namespace fw {
 
@@ -32,8 +32,9 @@ constexpr int FtpReceived = 1;
 constexpr int FtpPasswordRefused = -2;
 constexpr int FtpRetrievalFailed = -3;
 
-constexpr qint64 MaxValue = std::numeric_limits<qint32>::max();
-constexpr qint64 MinValue = std::numeric_limits<qint32>::min();
+// Magnitudes stop growing past this, so no text can overflow them; anything above 32 bits
+// does not fit anyway.
+constexpr quint64 Beyond32Bits = quint64(1) << 33;
 
 int hexDigit(QChar c) {
     const char16_t u = c.unicode();
@@ -46,15 +47,13 @@ int hexDigit(QChar c) {
     return -1;
 }
 
-// Accumulates digits of `base` from `from` while they last; the magnitude stops growing past
-// `limit`, so no text can overflow it.
-qint64 leadingDigits(const QString& text, qsizetype from, int base, qint64 limit) {
-    qint64 v = 0;
+quint64 leadingDigits(const QString& text, qsizetype from, int base) {
+    quint64 v = 0;
     for (qsizetype i = from; i < text.size(); ++i) {
         const int d = hexDigit(text[i]);
         if (d < 0 || d >= base)
             break;
-        v = std::min(v * base + d, limit);
+        v = std::min<quint64>(v * quint64(base) + quint64(d), Beyond32Bits);
     }
     return v;
 }
@@ -68,10 +67,13 @@ void RomReadBackEngine::setFtpRomRead(FtpRomReadService* ftp) {
 }
 
 RomReadBackEngine::RomNumber RomReadBackEngine::ParseRomNumber(const QString& text) {
+    constexpr quint64 All32 = 0xFFFFFFFFu;
     RomNumber n;
     if (text.size() >= 2 && (text[1] == QLatin1Char('x') || text[1] == QLatin1Char('X'))) {
         n.text = text.mid(2);
-        n.value = qint32(leadingDigits(text, 2, 16, MaxValue));
+        const quint64 v = leadingDigits(text, 2, 16);
+        n.fits = v <= All32;
+        n.value = n.fits ? qint32(quint32(v)) : 0;
         return n;
     }
     n.text = text;
@@ -81,9 +83,27 @@ RomReadBackEngine::RomNumber RomReadBackEngine::ParseRomNumber(const QString& te
         negative = text[0] == QLatin1Char('-');
         i = 1;
     }
-    const qint64 magnitude = leadingDigits(text, i, 10, negative ? -MinValue : MaxValue);
-    n.value = qint32(negative ? -magnitude : magnitude);
+    const quint64 magnitude = leadingDigits(text, i, 10);
+    // Down to -2^31, or up to 2^32 - 1 read as signed like a hexadecimal text.
+    n.fits = negative ? magnitude <= quint64(1) << 31 : magnitude <= All32;
+    if (n.fits)
+        n.value = negative ? qint32(-qint64(magnitude)) : qint32(quint32(magnitude));
     return n;
+}
+
+QString RomReadBackEngine::RomTextsError(const QString& offsetText, const QString& lengthText) {
+    const RomNumber offset = ParseRomNumber(offsetText);
+    const RomNumber length = ParseRomNumber(lengthText);
+    if (!offset.fits)
+        return QStringLiteral("ROM offset ") + offsetText +
+               QStringLiteral(" does not fit in 32 bits");
+    if (!length.fits)
+        return QStringLiteral("ROM length ") + lengthText +
+               QStringLiteral(" does not fit in 32 bits");
+    if (length.value < 0)
+        return QStringLiteral("ROM length ") + lengthText +
+               QStringLiteral(" is negative (read as 32-bit signed)");
+    return {};
 }
 
 QString RomReadBackEngine::RemoteName(qint32 offset, qint32 length) {
@@ -110,6 +130,17 @@ void RomReadBackEngine::RomReadBack(RunState& run, RunHost& host) {
         ~Running() { flag = false; }
     } guard{running_};
 
+    const QString offsetText = host.runSettings().getText(SettingsRecord::GetOffset);
+    const QString lengthText = host.runSettings().getText(SettingsRecord::GetLength);
+    const QString textsError = RomTextsError(offsetText, lengthText);
+    if (!textsError.isEmpty()) {
+        sinks.logLine(textsError);
+        finished(run, false);
+        sinks.showBox(textsError, FailureCaption, BoxButtons::Ok);
+        view.closeWindow();
+        return;
+    }
+
     const QString address = MainWindowLogic::FirstWord(view.ipText());
     if (!host.search().echo(address)) {
         sinks.logLine(QStringLiteral("Unconnect to router : ") + address);
@@ -119,8 +150,8 @@ void RomReadBackEngine::RomReadBack(RunState& run, RunHost& host) {
     }
 
     const QString output = host.runSettings().getText(SettingsRecord::GetOutputName);
-    const RomNumber offset = ParseRomNumber(host.runSettings().getText(SettingsRecord::GetOffset));
-    const RomNumber length = ParseRomNumber(host.runSettings().getText(SettingsRecord::GetLength));
+    const RomNumber offset = ParseRomNumber(offsetText);
+    const RomNumber length = ParseRomNumber(lengthText);
     const QString remote = RemoteName(offset.value, length.value);
     const QString password = view.passwordText();
 
@@ -150,6 +181,13 @@ void RomReadBackEngine::RomReadBack(RunState& run, RunHost& host) {
         sinks.showBox(PasswordErrorText, FailureCaption, BoxButtons::Ok);
         sinks.showBox(QStringLiteral("Pass: ") + password, FtpPassCaption, BoxButtons::OkCancel);
         view.closeWindow();
+        return;
+    case FtpRomReadService::CutShort:
+        // The bytes that came are kept; the stretch is not whole, so nothing else is tried.
+        finished(run, false);
+        sinks.showBox(ftpResult, FailureCaption, BoxButtons::Ok);
+        if (!host.logShown())
+            view.closeWindow();
         return;
     case FtpReceived:
         sinks.logLine(FtpSuccessText);

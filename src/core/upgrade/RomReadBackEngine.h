@@ -17,6 +17,7 @@ public:
     struct RomNumber {
         qint32 value = 0; // the number it stands for
         QString text;     // what the HTTP request carries: without a "0x" prefix
+        bool fits = true; // false: the number needs more than 32 bits
     };
 
     static const QString UnconnectText;     // "Unconnect to router"
@@ -45,8 +46,12 @@ public:
 
     // A second character "x" or "X" makes the first two a prefix and the rest hexadecimal (its
     // leading hex digits); otherwise an optional sign and leading decimal digits (0 when none).
-    // Values beyond 32 bits saturate instead of wrapping round to another number.
+    // The 32 bits are read as signed (0xBFC00000 is -1077936128); a number that needs more
+    // bits does not fit.
     static RomNumber ParseRomNumber(const QString& text);
+    // Empty when both texts make a stretch; else the line that tells why not (a number beyond
+    // 32 bits, a negative length).
+    static QString RomTextsError(const QString& offsetText, const QString& lengthText);
     // The FTP remote name: offset and length in decimal, joined by "#".
     static QString RemoteName(qint32 offset, qint32 length);
 

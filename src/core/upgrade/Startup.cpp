@@ -5,6 +5,7 @@
 #include "transfer/FileAttributes.h"
 #include "upgrade/MainView.h"
 #include "upgrade/MainWindowLogic.h"
+#include "upgrade/RomReadBackEngine.h"
 
 #include <QFile>
 
@@ -157,6 +158,12 @@ void MainWindowLogic::readCommandLine(const QStringList& args) {
         if (!fitsReadBackField(args[4], SettingsRecord::GetOffset) ||
             !fitsReadBackField(args[5], SettingsRecord::GetLength) ||
             !fitsReadBackField(args[6], SettingsRecord::GetOutputName)) {
+            parameterError();
+            return;
+        }
+        if (const QString why = RomReadBackEngine::RomTextsError(args[4], args[5]);
+            !why.isEmpty()) {
+            log(why);
             parameterError();
             return;
         }
