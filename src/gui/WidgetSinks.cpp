@@ -1,6 +1,5 @@
 #include "WidgetSinks.h"
 
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <algorithm>
@@ -8,12 +7,12 @@
 
 namespace fw {
 
-MemoSink::MemoSink(QPlainTextEdit* memo, const HeadlessPolicy& policy)
+MemoSink::MemoSink(SystemLogView* memo, const HeadlessPolicy& policy)
     : memo_(memo), policy_(policy) {}
 
 void MemoSink::appendLog(const QString& line) {
     if (memo_)
-        memo_->appendPlainText(line);
+        memo_->appendLine(line);
     policy_.writeOut(line);
 }
 

@@ -4,12 +4,12 @@
 // standard error. GUI thread only; workers reach them through GuiThreadSinks.
 
 #include "BoxPresenter.h"
+#include "SystemLogView.h"
 #include "ui/Sinks.h"
 
 #include <QPointer>
 #include <QtGlobal>
 
-class QPlainTextEdit;
 class QProgressBar;
 class QStatusBar;
 
@@ -17,11 +17,11 @@ namespace fw {
 
 class MemoSink final : public LogSink {
 public:
-    MemoSink(QPlainTextEdit* memo, const HeadlessPolicy& policy);
+    MemoSink(SystemLogView* memo, const HeadlessPolicy& policy);
     void appendLog(const QString& line) override;
 
 private:
-    QPointer<QPlainTextEdit> memo_;
+    QPointer<SystemLogView> memo_;
     const HeadlessPolicy& policy_;
 };
 

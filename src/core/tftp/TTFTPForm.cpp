@@ -47,10 +47,14 @@ TTFTPForm::TTFTPForm(SendFunction send, quint16 routerPort, QObject* parent)
     wait_ = [](std::chrono::milliseconds ms) { WaitMs(ms.count(), true); };
     timer_.setInterval(TimerInterval);
     connect(&timer_, &QTimer::timeout, this, &TTFTPForm::TFTPTimerTimer);
+    retransmitTimer_.setSingleShot(true);
+    retransmitTimer_.setInterval(RetransmitInterval);
+    connect(&retransmitTimer_, &QTimer::timeout, this, &TTFTPForm::RetransmitTimerTimer);
 }
 
 TTFTPForm::~TTFTPForm() {
     timer_.stop();
+    retransmitTimer_.stop();
     file_.close();
 }
 
@@ -67,6 +71,7 @@ int TTFTPForm::TftpUpgrade(StopCounter& stopCounter, std::atomic<qint16>& phase,
                            const QString& romId, qint32 routerType, qint32& fileOpenFlag) {
     // A new run starts from nothing, whatever the last one left.
     timer_.stop();
+    stopRetransmit();
     closeFile();
     filesStarted_ = 0;
     stopCounter_ = &stopCounter;
@@ -103,6 +108,12 @@ int TTFTPForm::TftpUpgrade(StopCounter& stopCounter, std::atomic<qint16>& phase,
         return -1;
     }
 
+    if (!wholeSetSendable()) {
+        state_ = Failed;
+        failNow();
+        return -1;
+    }
+
     state_ = SelectNextFile(0);
     if (state_ > 1000 || state_ < 0) {
         // Nothing to send, or a message file that cannot be opened: the failure path.
@@ -126,6 +137,27 @@ qint64 TTFTPForm::UploadLength() {
 
 int TTFTPForm::SelectNextFile(int start) {
     return selector_ ? selector_->SelectNextFile(start) : FileSelector::NoFiles;
+}
+
+bool TTFTPForm::wholeSetSendable() {
+    // The same choice as the transfer will make, silently: no log lines, no message windows.
+    FileSelector lookAhead(*files_, romId_, FileChoiceRules::tftp(), Sinks{});
+    lookAhead.setMessageShower([](const ExtractionEntry&) { return 0; });
+    int i = lookAhead.SelectNextFile(0);
+    for (int n = 0; i >= 0 && i <= 1000 && n < ExtractionList::Capacity; ++n) {
+        const QString& path = (*files_)[i].path;
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly)) {
+            logLine(QStringLiteral("File Open Error! ") + path);
+            return false;
+        }
+        if (f.size() > MaxFileSize) {
+            logLine(QStringLiteral("File too large for TFTP : ") + path);
+            return false;
+        }
+        i = lookAhead.SelectNextFile(i + 1);
+    }
+    return true;
 }
 
 int TTFTPForm::StartFileTransfer(const QString& routerIp, const QString& path) {
@@ -165,7 +197,8 @@ int TTFTPForm::StartFileTransfer(const QString& routerIp, const QString& path) {
     routerIp_ = routerIp;
     routerAddress_ = QHostAddress(routerIp);
     routerAnswerPort_ = 0; // each write request may be answered from a port of its own
-    sendDatagram(TftpPacket::writeRequest(name.toLatin1(), mode_));
+    sendAwaited(TftpPacket::writeRequest(name.toLatin1(), mode_),
+                QStringLiteral("write request ") + name);
 
     blockCounter_ = 1;
     ++filesStarted_;
@@ -183,6 +216,35 @@ void TTFTPForm::sendDatagram(const QByteArray& datagram) {
     if (send_)
         send_(datagram, routerIp_, routerPort_);
     UdpEndpoint1DataSend();
+}
+
+void TTFTPForm::sendAwaited(const QByteArray& datagram, const QString& what) {
+    awaited_ = datagram;
+    awaitedWhat_ = what;
+    retransmits_ = 0;
+    sendDatagram(datagram);
+    retransmitTimer_.start();
+}
+
+void TTFTPForm::stopRetransmit() {
+    retransmitTimer_.stop();
+    awaited_.clear();
+    retransmits_ = 0;
+}
+
+void TTFTPForm::RetransmitTimerTimer() {
+    retransmitTimer_.stop();
+    if (!running_ || state_ >= AllSent || awaited_.isEmpty() || retransmits_ >= MaxRetransmits)
+        return;
+    ++retransmits_;
+    logLine(QStringLiteral("Resend ") + awaitedWhat_ + QStringLiteral(" (") +
+            QString::number(retransmits_) + QStringLiteral(" of ") +
+            QString::number(MaxRetransmits) + u')');
+    if (send_)
+        send_(awaited_, routerIp_, routerPort_);
+    // After the last copy only the watchdog ends the wait.
+    if (retransmits_ < MaxRetransmits)
+        retransmitTimer_.start();
 }
 
 void TTFTPForm::UdpEndpoint1DataSend() {
@@ -211,6 +273,7 @@ void TTFTPForm::UdpEndpoint1DataReceived(const QByteArray& datagram, const QStri
     if (h->opcode == TftpPacket::Error) {
         if (state_ == Failed)
             return;
+        stopRetransmit();
         state_ = 0;
         if (fileOpenFlag_)
             *fileOpenFlag_ = 0;
@@ -226,6 +289,7 @@ void TTFTPForm::UdpEndpoint1DataReceived(const QByteArray& datagram, const QStri
         return;
     if (routerAnswerPort_ == 0)
         routerAnswerPort_ = fromPort;
+    stopRetransmit(); // what was awaited came; the next packet is awaited anew
 
     const int b = h->block;
     logLine(QStringLiteral("Recv : ") + QString::number(b));
@@ -263,12 +327,13 @@ void TTFTPForm::sendNextBlock(quint16 block, int length) {
         state_ = Failed;
         return;
     }
-    sendDatagram(TftpPacket::data(block, payload));
+    sendAwaited(TftpPacket::data(block, payload), QStringLiteral("block ") + QString::number(block));
     ++blockCounter_;
 }
 
 void TTFTPForm::failNow() {
     timer_.stop();
+    stopRetransmit();
     TFTPTimerTimer();
 }
 
@@ -286,6 +351,7 @@ void TTFTPForm::TFTPTimerTimer() {
 
 void TTFTPForm::finishSuccess() {
     running_ = false;
+    stopRetransmit();
     state_ = 0;
     closeFile();
     timer_.stop();
@@ -314,6 +380,7 @@ void TTFTPForm::finishSuccess() {
 
 void TTFTPForm::finishFailure() {
     running_ = false;
+    stopRetransmit();
     timer_.stop();
     closeFile();
     logLine(RejectedLine);

@@ -33,6 +33,10 @@ public:
     // The end path: after the reboot request, then while the router reboots.
     static constexpr std::chrono::milliseconds RebootRequestWait{2000};
     static constexpr std::chrono::milliseconds RebootWait{5000};
+    // A request or data block not acknowledged within this is sent again, at most
+    // MaxRetransmits times; the controller's watchdog stays the outer bound.
+    static constexpr std::chrono::milliseconds RetransmitInterval{1000};
+    static constexpr int MaxRetransmits = 5;
     // Transfer states besides an entry index.
     static constexpr int AllSent = FileSelector::NoMoreFiles; // 1001
     static constexpr int Failed = FileSelector::NoFiles;      // 1002
@@ -71,12 +75,18 @@ public:
                                   quint16 fromPort);
     // TFTPTimer's tick (also run directly by the failure paths).
     void TFTPTimerTimer();
+    // The awaited acknowledgement did not come within RetransmitInterval.
+    void RetransmitTimerTimer();
 
     void setWaitFunction(WaitFunction wait) { wait_ = std::move(wait); }
+    void setRetransmitInterval(std::chrono::milliseconds interval) {
+        retransmitTimer_.setInterval(interval);
+    }
 
     // --- observation
     int transferState() const { return state_; }
     bool timerActive() const { return timer_.isActive(); }
+    bool retransmitArmed() const { return retransmitTimer_.isActive(); }
     bool running() const { return running_; }
     int filesStarted() const { return filesStarted_; }
     int datagramsSent() const { return datagramsSent_; }
@@ -90,6 +100,10 @@ signals:
 private:
     void UdpEndpoint1DataSend();
     void sendDatagram(const QByteArray& datagram);
+    // Sends a write request or data block and keeps it until its acknowledgement comes.
+    void sendAwaited(const QByteArray& datagram, const QString& what);
+    void stopRetransmit();
+    bool wholeSetSendable();
     bool fromRouter(const QString& fromAddress, quint16 fromPort);
     void sendNextBlock(quint16 block, int length);
     void failNow();
@@ -103,6 +117,7 @@ private:
     WaitFunction wait_;
     TftpUdpLink* link_ = nullptr;
     QTimer timer_;
+    QTimer retransmitTimer_;
 
     // References handed over by TftpUpgrade.
     StopCounter* stopCounter_ = nullptr;
@@ -132,6 +147,11 @@ private:
     // current write request (0 until then).
     QHostAddress routerAddress_;
     quint16 routerAnswerPort_ = 0;
+    // The packet whose acknowledgement is awaited, what the log calls it, and how often it was
+    // sent again.
+    QByteArray awaited_;
+    QString awaitedWhat_;
+    int retransmits_ = 0;
 };
 
 } // namespace fw
