@@ -28,7 +28,6 @@
 #include <memory>
 #include <mutex>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -178,22 +177,30 @@ Run runProgram(const QStringList& argv, const QStringList& env, const QString& d
     Run run;
     if (rc != 0)
         return run;
+    // The peak resident set as the kernel keeps it for the program's own memory (the rusage of
+    // a spawned child also counts its parent's pages from before the exec).
+    const QString statusPath = QStringLiteral("/proc/%1/status").arg(pid);
     const auto deadline = steady_clock::now() + RunBound;
     int status = 0;
-    rusage usage{};
     for (;;) {
-        const pid_t r = wait4(pid, &status, WNOHANG, &usage);
+        QFile f(statusPath);
+        if (f.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : f.readAll().split('\n'))
+                if (line.startsWith("VmHWM:"))
+                    run.maxRssKiB = std::max(run.maxRssKiB, line.mid(6).trimmed().split(' ')
+                                                                .value(0).toLong());
+        }
+        const pid_t r = waitpid(pid, &status, WNOHANG);
         if (r == pid)
             break;
         if (steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
-            wait4(pid, &status, 0, &usage);
+            waitpid(pid, &status, 0);
             return run;
         }
-        std::this_thread::sleep_for(milliseconds(20));
+        std::this_thread::sleep_for(milliseconds(10));
     }
     run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    run.maxRssKiB = usage.ru_maxrss;
     return run;
 }
 
