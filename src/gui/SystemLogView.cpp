@@ -34,9 +34,14 @@ void SystemLogView::showPending() {
     showTimer_.stop();
     if (shown_ == store_.count())
         return;
+    // Only a line that could be wider than the widest so far is measured.
     const QFontMetrics fm(font());
-    for (int i = shown_; i < store_.count(); ++i)
-        widest_ = std::max(widest_, fm.horizontalAdvance(store_.line(i)));
+    const int widestChar = std::max(fm.maxWidth(), 1);
+    for (int i = shown_; i < store_.count(); ++i) {
+        const QString line = store_.line(i);
+        if (line.size() * qsizetype(widestChar) > widest_)
+            widest_ = std::max(widest_, fm.horizontalAdvance(line));
+    }
     QScrollBar* bar = verticalScrollBar();
     const bool atEnd = bar->value() >= bar->maximum();
     shown_ = store_.count();
