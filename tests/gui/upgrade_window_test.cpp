@@ -5,9 +5,9 @@
 #include "SystemLogView.h"
 #include "TUpgradeForm1.h"
 #include "WebServer.h"
-#include "package/FileAttributes.h"
 #include "search/DeviceSearch.h"
 #include "support/EventPump.h"
+#include "transfer/FileAttributes.h"
 #include "upgrade/UpgradeController.h"
 
 #include <QApplication>

@@ -9,7 +9,7 @@
 // (the UDP link by default) and arrive through UdpEndpoint1DataReceived. GUI thread.
 
 #include "package/FileSelector.h"
-#include "upgrade/TransferServices.h"
+#include "transfer/TftpUpgradeService.h"
 
 #include <QByteArray>
 #include <QFile>
