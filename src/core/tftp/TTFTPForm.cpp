@@ -83,7 +83,9 @@ int TTFTPForm::TftpUpgrade(StopCounter& stopCounter, std::atomic<qint16>& phase,
     romId_ = romId;
     routerType_ = routerType;
     routerAddress_ = QHostAddress(routerIp);
+    lastFrom_.clear();
     routerAnswerPort_ = 0;
+    recvToLog_ = -1;
     fileOpenFlag = 0;
     // A fresh selector: nothing selected, skipDefault clear, no section letters.
     selector_.emplace(files, romId, FileChoiceRules::tftp(), sinks);
@@ -196,6 +198,7 @@ int TTFTPForm::StartFileTransfer(const QString& routerIp, const QString& path) {
     sinks_.setStatus(InitialStatus);
     routerIp_ = routerIp;
     routerAddress_ = QHostAddress(routerIp);
+    lastFrom_.clear();
     routerAnswerPort_ = 0; // each write request may be answered from a port of its own
     sendAwaited(TftpPacket::writeRequest(name.toLatin1(), mode_),
                 QStringLiteral("write request ") + name);
@@ -254,8 +257,25 @@ void TTFTPForm::UdpEndpoint1DataSend() {
     sinks_.setProgressPosition(datagramsSent_);
 }
 
+void TTFTPForm::logLine(const QString& line) {
+    logPendingRecv();
+    sinks_.logLine(line);
+}
+
+void TTFTPForm::logPendingRecv() {
+    if (recvToLog_ < 0)
+        return;
+    const int b = recvToLog_;
+    recvToLog_ = -1;
+    sinks_.logLine(QStringLiteral("Recv : ") + QString::number(b));
+}
+
 bool TTFTPForm::fromRouter(const QString& fromAddress, quint16 fromPort) {
-    if (!routerAddress_.isNull() && QHostAddress(fromAddress) != routerAddress_)
+    if (fromAddress != lastFrom_) {
+        lastFrom_ = fromAddress;
+        lastFromRouter_ = routerAddress_.isNull() || QHostAddress(fromAddress) == routerAddress_;
+    }
+    if (!lastFromRouter_)
         return false;
     return routerAnswerPort_ == 0 || fromPort == routerAnswerPort_;
 }
@@ -289,10 +309,10 @@ void TTFTPForm::UdpEndpoint1DataReceived(const QByteArray& datagram, const QStri
         return;
     if (routerAnswerPort_ == 0)
         routerAnswerPort_ = fromPort;
-    stopRetransmit(); // what was awaited came; the next packet is awaited anew
 
+    // The next block goes out first; its "Recv : " line follows before anything else is logged.
     const int b = h->block;
-    logLine(QStringLiteral("Recv : ") + QString::number(b));
+    recvToLog_ = b;
     if (b < fullBlocks_) {
         sendNextBlock(quint16(blockCounter_), TftpPacket::BlockSize);
         return;
@@ -302,6 +322,8 @@ void TTFTPForm::UdpEndpoint1DataReceived(const QByteArray& datagram, const QStri
         return;
     }
     // The last block was acknowledged: the next file, or the end for the timer.
+    stopRetransmit();
+    logPendingRecv();
     const int s = SelectNextFile(state_ + 1);
     state_ = s;
     if (s < 0) {
@@ -323,6 +345,7 @@ void TTFTPForm::sendNextBlock(quint16 block, int length) {
     const QByteArray payload = file_.read(length);
     if (payload.size() != length) {
         // Bytes that are not the file's never go out.
+        stopRetransmit();
         logLine(QStringLiteral("Read Error"));
         state_ = Failed;
         return;

@@ -109,7 +109,9 @@ private:
     void sendNextBlock(quint16 block, int length);
     void failNow();
     void closeFile();
-    void logLine(const QString& line) const { sinks_.logLine(line); }
+    // Every line of the engine goes out through here, after a "Recv : " line still waiting.
+    void logLine(const QString& line);
+    void logPendingRecv();
     void finishSuccess();
     void finishFailure();
 
@@ -148,6 +150,12 @@ private:
     // current write request (0 until then).
     QHostAddress routerAddress_;
     quint16 routerAnswerPort_ = 0;
+    // The last sender address seen as text and whether it is the router's (parsed once).
+    QString lastFrom_;
+    bool lastFromRouter_ = false;
+    // The acknowledged block whose "Recv : " line is logged once the next block has gone out
+    // (-1: none): the log keeps its order, the wire does not wait for it.
+    int recvToLog_ = -1;
     // The packet whose acknowledgement is awaited, what the log calls it, and how often it was
     // sent again.
     QByteArray awaited_;
