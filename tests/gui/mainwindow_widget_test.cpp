@@ -1,8 +1,8 @@
 // The main window widget offscreen: its controls, layouts, keys, sinks and headless behaviour.
 
-#include "ProcessState.h"
 #include "SystemLogView.h"
 #include "TUpgradeForm1.h"
+#include "process/ProcessState.h"
 #include "search/DeviceSearch.h"
 
 #include <QApplication>
