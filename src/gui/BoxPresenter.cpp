@@ -1,12 +1,7 @@
 #include "BoxPresenter.h"
 
-#include "ui/BatchedLineWriter.h"
-#include "ui/Headless.h"
-
 #include <QCoreApplication>
 #include <QMessageBox>
-#include <cstdio>
-#include <memory>
 
 namespace fw {
 
@@ -39,30 +34,6 @@ QMessageBox::StandardButtons qtButtons(BoxButtons buttons) {
     return QMessageBox::Ok;
 }
 } // namespace
-
-HeadlessPolicy HeadlessPolicy::fromEnvironment() {
-    HeadlessPolicy p;
-    p.enabled = headlessRun();
-    // A transfer reports per datagram: the streams take the lines in batches.
-    auto out = std::make_shared<BatchedLineWriter>(stdout);
-    auto err = std::make_shared<BatchedLineWriter>(stderr);
-    p.out = [out](const QString& line) { out->writeLine(line); };
-    p.err = [err](const QString& line) { err->writeLine(line); };
-    return p;
-}
-
-HeadlessPolicy HeadlessPolicy::capture(Writer out, Writer err) {
-    HeadlessPolicy p;
-    p.enabled = true;
-    p.out = std::move(out);
-    p.err = std::move(err);
-    return p;
-}
-
-BoxAnswer HeadlessPolicy::firstButton(BoxButtons buttons) {
-    return buttons == BoxButtons::Ok || buttons == BoxButtons::OkCancel ? BoxAnswer::Ok
-                                                                        : BoxAnswer::Yes;
-}
 
 BoxPresenter::BoxPresenter(QWidget* owner, const HeadlessPolicy& policy)
     : owner_(owner), policy_(policy) {}

@@ -1,0 +1,14 @@
+#include "MemoSink.h"
+
+namespace fw {
+
+MemoSink::MemoSink(SystemLogView* memo, const HeadlessPolicy& policy)
+    : memo_(memo), policy_(policy) {}
+
+void MemoSink::appendLog(const QString& line) {
+    if (memo_)
+        memo_->appendLine(line);
+    policy_.writeOut(line);
+}
+
+} // namespace fw
