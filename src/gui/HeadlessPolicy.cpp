@@ -1,24 +1,21 @@
 #include "HeadlessPolicy.h"
 
+#include "ui/BatchedLineWriter.h"
 #include "ui/Headless.h"
 
 #include <cstdio>
+#include <memory>
 
 namespace fw {
-
-namespace {
-void writeLine(std::FILE* stream, const QString& line) {
-    const QByteArray bytes = line.toLocal8Bit() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
-} // namespace
 
 HeadlessPolicy HeadlessPolicy::fromEnvironment() {
     HeadlessPolicy p;
     p.enabled = headlessRun();
-    p.out = [](const QString& line) { writeLine(stdout, line); };
-    p.err = [](const QString& line) { writeLine(stderr, line); };
+    // A transfer reports per datagram: the streams take the lines in batches.
+    auto out = std::make_shared<BatchedLineWriter>(stdout);
+    auto err = std::make_shared<BatchedLineWriter>(stderr);
+    p.out = [out](const QString& line) { out->writeLine(line); };
+    p.err = [err](const QString& line) { err->writeLine(line); };
     return p;
 }
 

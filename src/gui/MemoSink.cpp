@@ -1,15 +1,13 @@
 #include "MemoSink.h"
 
-#include <QPlainTextEdit>
-
 namespace fw {
 
-MemoSink::MemoSink(QPlainTextEdit* memo, const HeadlessPolicy& policy)
+MemoSink::MemoSink(SystemLogView* memo, const HeadlessPolicy& policy)
     : memo_(memo), policy_(policy) {}
 
 void MemoSink::appendLog(const QString& line) {
     if (memo_)
-        memo_->appendPlainText(line);
+        memo_->appendLine(line);
     policy_.writeOut(line);
 }
 

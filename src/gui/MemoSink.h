@@ -3,21 +3,20 @@
 // output. GUI thread only; workers reach it through GuiThreadSinks.
 
 #include "HeadlessPolicy.h"
+#include "SystemLogView.h"
 #include "ui/Sinks.h"
 
 #include <QPointer>
-
-class QPlainTextEdit;
 
 namespace fw {
 
 class MemoSink final : public LogSink {
 public:
-    MemoSink(QPlainTextEdit* memo, const HeadlessPolicy& policy);
+    MemoSink(SystemLogView* memo, const HeadlessPolicy& policy);
     void appendLog(const QString& line) override;
 
 private:
-    QPointer<QPlainTextEdit> memo_;
+    QPointer<SystemLogView> memo_;
     const HeadlessPolicy& policy_;
 };
 

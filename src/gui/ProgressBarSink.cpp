@@ -33,8 +33,12 @@ void ProgressBarSink::show() {
     const qint64 position = std::clamp<qint64>(position_, 0, maximum_);
     // A range of 0..0 would make the bar a busy indicator; an empty bar is meant.
     const int top = int(std::max<qint64>(maximum_ >> shift, 1));
-    bar_->setRange(0, top);
-    bar_->setValue(int(std::min<qint64>(position >> shift, top)));
+    // A transfer moves the bar per datagram: the widget is touched only where it changes.
+    if (bar_->minimum() != 0 || bar_->maximum() != top)
+        bar_->setRange(0, top);
+    const int value = int(std::min<qint64>(position >> shift, top));
+    if (bar_->value() != value)
+        bar_->setValue(value);
 }
 
 } // namespace fw

@@ -10,7 +10,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -148,11 +147,9 @@ void TUpgradeForm1::buildControls() {
     ProgressBar1->setGeometry(8, 7, 320, 13);
 
     GSystemLog = groupBox(this, "GSystemLog", QStringLiteral("System Log"), 204, 137);
-    Memo1 = new QPlainTextEdit(GSystemLog);
+    Memo1 = new SystemLogView(GSystemLog);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setGeometry(8, 18, 320, 112);
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setReadOnly(true);
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));

@@ -22,7 +22,6 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QStatusBar;
@@ -150,7 +149,7 @@ private:
     QGroupBox* ProgressGroup = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QGroupBox* GSystemLog = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;
+    SystemLogView* Memo1 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QTimer* StopTimer = nullptr;
     QTimer idleCheck_;

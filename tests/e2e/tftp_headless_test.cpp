@@ -92,4 +92,22 @@ TEST_F(TftpHeadless, RefusedWriteRequestFailsTheRun) {
     EXPECT_FALSE(r.err.contains("status: Recover success")) << why;
 }
 
+TEST_F(TftpHeadless, LostDatagramsAreSentAgainAndTheRecoveryCompletes) {
+    // The first write request, block 3 and the last block each lose their first copy.
+    const QByteArray firmware = image(6 * 512 + 100);
+    writeFile("fw.bin", firmware);
+    startCrashedRouter(QStringLiteral("dropwrq=1,dropblock=3,droplast=yes"));
+    const ProgramRun r = put(path("fw.bin"));
+    const std::string why = describe(r).toStdString();
+    EXPECT_EQ(r.exitCode, 0) << why;
+    QFile got(path("got") + QStringLiteral("/fw.bin"));
+    ASSERT_TRUE(got.open(QIODevice::ReadOnly)) << why;
+    EXPECT_EQ(got.readAll(), firmware);
+    EXPECT_TRUE(r.out.contains("Resend write request fw.bin (1 of 5)\n")) << why;
+    EXPECT_TRUE(r.out.contains("Resend block 3 (1 of 5)\n")) << why;
+    EXPECT_TRUE(r.out.contains("Resend block 7 (1 of 5)\n")) << why;
+    EXPECT_FALSE(r.out.contains("(2 of 5)")) << why;
+    EXPECT_TRUE(r.err.contains("status: Recover success\n")) << why;
+}
+
 FW_NETNS_TEST_MAIN(QCoreApplication)

@@ -1,5 +1,6 @@
 // The main window widget offscreen: its controls, layouts, keys, sinks and headless behaviour.
 
+#include "SystemLogView.h"
 #include "TUpgradeForm1.h"
 #include "process/ProcessState.h"
 #include "search/DeviceSearch.h"
@@ -135,7 +136,7 @@ TEST(MainWindowWidget, ControlsTextsAndInitialStates) {
     auto* bar = t.child<QProgressBar>("ProgressBar1");
     EXPECT_EQ(bar->minimum(), 0);
     EXPECT_EQ(bar->maximum(), 100);
-    auto* memo = t.child<QPlainTextEdit>("Memo1");
+    auto* memo = t.child<SystemLogView>("Memo1");
     EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(memo->toPlainText(), QString());
     auto* status = t.child<QStatusBar>("StatusBar1");
@@ -157,7 +158,7 @@ TEST(MainWindowWidget, FormCreateFillsTheWindow) {
     EXPECT_EQ(t.child<QLineEdit>("UserIDComBox")->text(), QStringLiteral("admin"));
     EXPECT_EQ(t.w.form().FullHeight, 359);
     const QStringList memo =
-        t.child<QPlainTextEdit>("Memo1")->toPlainText().split(QLatin1Char('\n'));
+        t.child<SystemLogView>("Memo1")->toPlainText().split(QLatin1Char('\n'));
     EXPECT_EQ(memo.first(), QStringLiteral("Program Version V1.1.1f "));
     EXPECT_EQ(memo.last(), QStringLiteral("Set ROMID = R in parameter input"));
 }
@@ -306,7 +307,7 @@ TEST(MainWindowWidget, RouterListIsSortedAndFirstLineChosen) {
 
 TEST(MainWindowWidget, HeadlessReportsGoToTheStreams) {
     Window t(true);
-    auto* memo = t.child<QPlainTextEdit>("Memo1");
+    auto* memo = t.child<SystemLogView>("Memo1");
     const Sinks s = t.w.sinks();
     s.logLine(QStringLiteral("Set DstIP = 10.0.0.1"));
     EXPECT_EQ(t.out, QStringList{QStringLiteral("Set DstIP = 10.0.0.1")});

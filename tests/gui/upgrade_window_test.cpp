@@ -2,6 +2,7 @@
 // router in the list, type the password, press Upgrade, read the "Success" box. The router's web
 // server runs in the process on 127.0.0.1 (an ephemeral port).
 
+#include "SystemLogView.h"
 #include "TUpgradeForm1.h"
 #include "WebServer.h"
 #include "search/DeviceSearch.h"
@@ -15,7 +16,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -125,7 +125,7 @@ protected:
         combo = w->findChild<QComboBox*>(QStringLiteral("IPComBox"));
         password = w->findChild<QLineEdit*>(QStringLiteral("PasswordComBox"));
         upgrade = w->findChild<QPushButton*>(QStringLiteral("Upgrade"));
-        memo = w->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
+        memo = w->findChild<SystemLogView*>(QStringLiteral("Memo1"));
         status = w->findChild<QStatusBar*>(QStringLiteral("StatusBar1"));
         progress = w->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
         ASSERT_TRUE(combo && password && upgrade && memo && status && progress);
@@ -144,7 +144,7 @@ protected:
     QComboBox* combo = nullptr;
     QLineEdit* password = nullptr;
     QPushButton* upgrade = nullptr;
-    QPlainTextEdit* memo = nullptr;
+    SystemLogView* memo = nullptr;
     QStatusBar* status = nullptr;
     QProgressBar* progress = nullptr;
 };

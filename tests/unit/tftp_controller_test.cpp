@@ -148,3 +148,20 @@ TEST(TftpController, ConfirmedCloseStopsTheRecoveryAtOnce) {
     EXPECT_EQ(r.h.view.boxes.size(), 1); // the question only
     EXPECT_TRUE(r.h.logHas(QStringLiteral("Upgrade stopped by the user before the transfer ended")));
 }
+
+TEST(TftpController, LoaderThatLosesEveryCopyIsStillEndedByTheWatchdog) {
+    TftpControllerRig r(QStringLiteral("dropblock=2,dropcopies=all"));
+    r.engine->setRetransmitInterval(std::chrono::milliseconds(20));
+    r.h.form->StopLimit = 4;
+    r.h.form->UpgradeClick();
+    ASSERT_TRUE(r.h.pumpUntil(
+        [&] { return r.h.logHas(QStringLiteral("Resend block 2 (5 of 5)")); }));
+    ASSERT_TRUE(
+        r.runUntil([&] { return r.h.view.terminateCount > 0; }, std::chrono::milliseconds(50)));
+    EXPECT_EQ(r.h.view.log.filter(QStringLiteral("Resend ")).size(), 5);
+    EXPECT_EQ(r.loader.server->dropped(), 6);
+    ASSERT_EQ(r.h.view.boxes.size(), 1);
+    EXPECT_EQ(r.h.view.boxes[0].caption, QStringLiteral("TFTP Upgrade Failure"));
+    EXPECT_EQ(r.h.form->exitStatus, ExitStatus::Failed);
+    EXPECT_FALSE(r.loader.rebooted());
+}

@@ -268,17 +268,33 @@ TEST(TftpEngine, LocalFileProblemsTakeTheFailurePath) {
         EXPECT_EQ(b.phase.load(), Phase::TftpFailed);
     }
     {
-        SCOPED_TRACE("second file cannot be opened");
+        // The router hears nothing of a set that cannot be sent whole.
+        SCOPED_TRACE("a later file cannot be opened");
         Bench b;
         b.addFile(QStringLiteral("one.bin"), pattern(10), AttrHandPicked);
         const QString missing = b.temp.filePath(QStringLiteral("two.bin"));
         b.files.append(missing, AttrHandPicked, 1);
-        ASSERT_EQ(b.start(), 1);
-        b.runFile();
+        EXPECT_EQ(b.start(), -1);
+        EXPECT_TRUE(b.sent.isEmpty());
         EXPECT_TRUE(b.view.log.contains(QStringLiteral("File Open Error! ") + missing));
         EXPECT_EQ(b.counter.load(), StopCode::TftpRejected);
         EXPECT_EQ(b.phase.load(), Phase::TftpFailed);
         EXPECT_EQ(b.closedCount, 1);
+    }
+    {
+        SCOPED_TRACE("a later file has too many blocks");
+        Bench b;
+        b.addFile(QStringLiteral("one.bin"), pattern(10), AttrHandPicked);
+        b.addFile(QStringLiteral("skipped.bin"), pattern(10), AttrUpgradeFile); // not for TFTP
+        const QString huge = b.addFile(QStringLiteral("huge.bin"), QByteArray(), AttrHandPicked);
+        ASSERT_TRUE(QFile::resize(huge, qint64(65535) * 512));
+        EXPECT_EQ(b.start(), -1);
+        EXPECT_TRUE(b.sent.isEmpty());
+        EXPECT_EQ(b.view.log.filter(QStringLiteral("too large")),
+                  QStringList{QStringLiteral("File too large for TFTP : ") + huge});
+        EXPECT_TRUE(b.view.log.filter(QStringLiteral("Send file: ")).isEmpty());
+        EXPECT_EQ(b.view.log.last(), QStringLiteral("Recover process not be accept for router."));
+        EXPECT_EQ(b.counter.load(), StopCode::TftpRejected);
     }
     {
         SCOPED_TRACE("shrinks while it is sent");
@@ -482,4 +498,66 @@ TEST(TftpEngine, TimerTicksBeforeTheEndDoNothingAndARestartStartsOver) {
     b.feed(ackPacket(1));
     EXPECT_EQ(b.sent.size(), 1);
     EXPECT_EQ(b.runFile().size(), 2);
+}
+
+TEST(TftpEngine, UnacknowledgedPacketsAreSentAgainAtMostFiveTimes) {
+    Bench b;
+    const QByteArray content = pattern(700);
+    b.addFile(QStringLiteral("fw.bin"), content, AttrHandPicked);
+    ASSERT_EQ(b.start(), 1);
+    const QByteArray wrq = writeRequest("fw.bin");
+    EXPECT_TRUE(b.engine.retransmitArmed());
+    b.engine.RetransmitTimerTimer();
+    ASSERT_EQ(b.sent.size(), 2);
+    EXPECT_EQ(b.sent[1].bytes, wrq);
+    EXPECT_EQ(b.sent[1].port, 69);
+    EXPECT_EQ(b.view.log.last(), QStringLiteral("Resend write request fw.bin (1 of 5)"));
+    EXPECT_EQ(b.engine.datagramsSent(), 1); // copies are not counted as progress
+
+    // Block 1 goes out up to five more times, one log line each, then only the watchdog waits.
+    b.feed(ackPacket(0));
+    const QByteArray block1 = dataPacket(1, content.left(512));
+    ASSERT_EQ(b.last(), block1);
+    const qsizetype logged = b.view.log.size();
+    for (int i = 0; i < 8; ++i)
+        b.engine.RetransmitTimerTimer();
+    EXPECT_EQ(b.sent.size(), 3 + 5);
+    for (qsizetype i = 3; i < b.sent.size(); ++i)
+        EXPECT_EQ(b.sent[i].bytes, block1);
+    EXPECT_EQ(b.view.log.mid(logged),
+              (QStringList{QStringLiteral("Resend block 1 (1 of 5)"),
+                           QStringLiteral("Resend block 1 (2 of 5)"),
+                           QStringLiteral("Resend block 1 (3 of 5)"),
+                           QStringLiteral("Resend block 1 (4 of 5)"),
+                           QStringLiteral("Resend block 1 (5 of 5)")}));
+    EXPECT_FALSE(b.engine.retransmitArmed());
+
+    // A repeated acknowledgement sends nothing; the awaited one starts a fresh count.
+    b.feed(ackPacket(0));
+    EXPECT_EQ(b.sent.size(), 8);
+    b.feed(ackPacket(1));
+    const QByteArray block2 = dataPacket(2, content.mid(512));
+    ASSERT_EQ(b.last(), block2);
+    b.engine.RetransmitTimerTimer();
+    EXPECT_EQ(b.last(), block2);
+    EXPECT_EQ(b.view.log.last(), QStringLiteral("Resend block 2 (1 of 5)"));
+
+    // Done: nothing is awaited, and the reboot request is never sent again.
+    b.feed(ackPacket(2));
+    EXPECT_FALSE(b.engine.retransmitArmed());
+    b.engine.TFTPTimerTimer();
+    ASSERT_EQ(b.last(), kReboot);
+    const qsizetype sent = b.sent.size();
+    b.engine.RetransmitTimerTimer();
+    EXPECT_EQ(b.sent.size(), sent);
+    EXPECT_EQ(b.counter.load(), StopCode::TftpFinished);
+
+    // An error packet ends the waiting as well.
+    Bench e;
+    e.addFile(QStringLiteral("fw.bin"), content, AttrHandPicked);
+    ASSERT_EQ(e.start(), 1);
+    e.feed(errorPacket(2, "refused"));
+    EXPECT_FALSE(e.engine.retransmitArmed());
+    e.engine.RetransmitTimerTimer();
+    EXPECT_EQ(e.sent.size(), 1);
 }

@@ -100,6 +100,8 @@ TEST(TftpSimOptions, EveryKnobAndItsMistakes) {
     EXPECT_FALSE(TftpServerConfig::parse(QStringLiteral("tid=other")));
     EXPECT_FALSE(TftpServerConfig::parse(QStringLiteral("reboot=loud")));
     EXPECT_FALSE(TftpServerConfig::parse(QStringLiteral("dir=")));
+    EXPECT_FALSE(TftpServerConfig::parse(QStringLiteral("dropcopies=0")));
+    EXPECT_FALSE(TftpServerConfig::parse(QStringLiteral("droplast=maybe")));
 
     EXPECT_TRUE(SimConfig::usage().contains(QStringLiteral("[--tftp-options ADDR:KNOBS]...")));
 }
@@ -196,6 +198,29 @@ TEST(TftpSimServer, KnobsForRefusalStallAndWrongNumbers) {
         EXPECT_EQ(l.exchange(request(2, "a.bin")), QList<QByteArray>{ackPacket(0)});
         EXPECT_EQ(l.exchange(data(1, pattern(512))), QList<QByteArray>{ackPacket(2)});
         EXPECT_EQ(l.exchange(data(2, "x")), (QList<QByteArray>{ackPacket(2), ackPacket(2)}));
+    }
+    {
+        // Lost on the way in: the second write request, two copies of block 2, the last block.
+        Loader l(QStringLiteral("dropwrq=2,dropblock=2,droplast=yes,dropcopies=2"));
+        EXPECT_EQ(l.exchange(request(2, "a.bin")), QList<QByteArray>{ackPacket(0)});
+        EXPECT_EQ(l.exchange(data(1, pattern(512))), QList<QByteArray>{ackPacket(1)});
+        EXPECT_TRUE(l.exchange(data(2, pattern(512))).isEmpty());
+        EXPECT_TRUE(l.exchange(data(2, pattern(512))).isEmpty());
+        EXPECT_EQ(l.exchange(data(2, pattern(512))), QList<QByteArray>{ackPacket(2)});
+        EXPECT_TRUE(l.exchange(data(3, "end")).isEmpty());
+        EXPECT_TRUE(l.exchange(data(3, "end")).isEmpty());
+        EXPECT_EQ(l.exchange(data(3, "end")), QList<QByteArray>{ackPacket(3)});
+        EXPECT_TRUE(l.exchange(request(2, "b.bin")).isEmpty());
+        EXPECT_TRUE(l.exchange(request(2, "b.bin")).isEmpty());
+        EXPECT_EQ(l.exchange(request(2, "b.bin")), QList<QByteArray>{ackPacket(0)});
+        EXPECT_EQ(l.server->writeRequests(), 2);
+        EXPECT_EQ(l.server->dropped(), 6);
+    }
+    {
+        Loader l(QStringLiteral("dropblock=1,dropcopies=all"));
+        EXPECT_EQ(l.exchange(request(2, "a.bin")), QList<QByteArray>{ackPacket(0)});
+        for (int i = 0; i < 3; ++i)
+            EXPECT_TRUE(l.exchange(data(1, "x")).isEmpty());
     }
     {
         // A router that is not crashed has no loader to answer.

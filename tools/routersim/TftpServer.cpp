@@ -8,6 +8,8 @@
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 
+#include <climits>
+
 namespace routersim {
 
 namespace {
@@ -97,6 +99,18 @@ std::optional<TftpServerConfig> TftpServerConfig::parse(const QString& options, 
         } else if (key == u"maxfile") {
             ok = parseNumber(value, 0, qint64(1) << 32, &n);
             c.maxFile = n;
+        } else if (key == u"dropwrq") {
+            ok = parseNumber(value, 0, 1000000, &n);
+            c.dropWrq = int(n);
+        } else if (key == u"dropblock") {
+            ok = parseNumber(value, 0, 65535, &n);
+            c.dropBlock = int(n);
+        } else if (key == u"droplast") {
+            ok = value == u"yes" || value == u"no";
+            c.dropLast = value == u"yes";
+        } else if (key == u"dropcopies") {
+            ok = value == u"all" || parseNumber(value, 1, 1000000, &n);
+            c.dropCopies = value == u"all" ? INT_MAX : int(n);
         } else {
             if (error)
                 *error = QStringLiteral("unknown TFTP option '%1'").arg(key);
@@ -118,6 +132,7 @@ struct TftpServer::RouterState {
     bool errorBlockUsed = false;
     bool wrongBlockUsed = false;
     int writeRequests = 0;
+    int wrqCopiesDropped = 0;
 };
 
 struct TftpServer::Transfer {
@@ -126,6 +141,7 @@ struct TftpServer::Transfer {
     quint16 clientPort = 0;
     std::shared_ptr<File> file; // also in files_ until dropped from there
     int expected = 1;           // next data block number (wraps at 16 bits)
+    int copiesDropped = 0;      // of the expected block
     QUdpSocket* own = nullptr;  // tid=own: the port this transfer answers from
 };
 
@@ -228,6 +244,13 @@ void TftpServer::onDatagram(int router, const QByteArray& d, const QHostAddress&
 void TftpServer::onWriteRequest(int router, const QByteArray& d, const QHostAddress& from,
                                 quint16 port) {
     RouterState& rs = routers_[size_t(router)];
+    // A lost request is not counted: the loader never saw it.
+    if (rs.options.dropWrq == rs.writeRequests + 1 &&
+        rs.wrqCopiesDropped < rs.options.dropCopies) {
+        ++rs.wrqCopiesDropped;
+        ++dropped_;
+        return;
+    }
     ++writeRequests_;
     ++rs.writeRequests;
     if (rs.stalled)
@@ -291,6 +314,7 @@ void TftpServer::onWriteRequest(int router, const QByteArray& d, const QHostAddr
     }
     Transfer* raw = t.get();
     transfers_.push_back(std::move(t));
+    emit fileStarted(router, name);
     send(router, raw, packet(Ack, 0), from, port);
 }
 
@@ -304,6 +328,13 @@ void TftpServer::onData(int router, Transfer& t, const QByteArray& d) {
     }
     const quint16 block = numberAt(d, 2);
     const quint16 expected = quint16(t.expected);
+    const bool chosen = (rs.options.dropBlock > 0 && block == rs.options.dropBlock) ||
+                        (rs.options.dropLast && d.size() - 4 < BlockSize);
+    if (block == expected && chosen && t.copiesDropped < rs.options.dropCopies) {
+        ++t.copiesDropped;
+        ++dropped_;
+        return;
+    }
     if (block != expected) {
         // A repeated block is acknowledged again; anything else is not answered.
         if (block == quint16(expected - 1))
@@ -334,6 +365,7 @@ void TftpServer::onData(int router, Transfer& t, const QByteArray& d) {
     }
     f.bytes += payload;
     ++t.expected;
+    t.copiesDropped = 0;
     quint16 ackNumber = block;
     if (rs.options.wrongBlock > 0 && block == rs.options.wrongBlock && !rs.wrongBlockUsed) {
         rs.wrongBlockUsed = true;

@@ -19,6 +19,10 @@
 //   tid=own|same    answer each write request from a port of its own (default same: port 69)
 //   reboot=silent|error  answer to "R!": none (default), or an error packet
 //   maxfile=N       refuse files larger than N bytes with error 3 (default 64 MiB)
+//   dropwrq=N       the N-th write request is lost on the way in (as if never sent)
+//   dropblock=B     every file's data block B is lost on the way in
+//   droplast=yes    every file's last data block is lost on the way in
+//   dropcopies=N|all  how many copies of each of those are lost (default 1)
 
 #include "SimConfig.h"
 
@@ -51,6 +55,10 @@ struct TftpServerConfig {
     bool ownPort = false;
     bool rebootError = false;
     qint64 maxFile = qint64(64) << 20;
+    int dropWrq = 0;
+    int dropBlock = 0;
+    bool dropLast = false;
+    int dropCopies = 1;
 
     // std::nullopt and `error` set on an unknown key or a bad value.
     static std::optional<TftpServerConfig> parse(const QString& options, QString* error = nullptr);
@@ -87,6 +95,8 @@ public:
     QMap<QByteArray, QByteArray> completedFiles(int router = 0) const;
     int writeRequests() const { return writeRequests_; }
     int rebootRequests() const { return rebootRequests_; }
+    // Datagrams the drop knobs swallowed.
+    int dropped() const { return dropped_; }
     int datagramsSent() const { return datagramsSent_; }
 
     // Every datagram the server sent, in order (for tests).
@@ -99,6 +109,8 @@ public:
 signals:
     // A router got "R!".
     void rebootRequested(int router);
+    // A write request was taken (its acknowledgement is on the way).
+    void fileStarted(int router, const QByteArray& name);
     // A file's last block arrived.
     void fileCompleted(int router, const QByteArray& name);
 
@@ -127,6 +139,7 @@ private:
     int writeRequests_ = 0;
     int rebootRequests_ = 0;
     int datagramsSent_ = 0;
+    int dropped_ = 0;
     QList<Reply> replies_;
 };
 

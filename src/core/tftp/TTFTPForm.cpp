@@ -47,10 +47,14 @@ TTFTPForm::TTFTPForm(SendFunction send, quint16 routerPort, QObject* parent)
     wait_ = [](std::chrono::milliseconds ms) { WaitMs(ms.count(), true); };
     timer_.setInterval(TimerInterval);
     connect(&timer_, &QTimer::timeout, this, &TTFTPForm::TFTPTimerTimer);
+    retransmitTimer_.setSingleShot(true);
+    retransmitTimer_.setInterval(RetransmitInterval);
+    connect(&retransmitTimer_, &QTimer::timeout, this, &TTFTPForm::RetransmitTimerTimer);
 }
 
 TTFTPForm::~TTFTPForm() {
     timer_.stop();
+    retransmitTimer_.stop();
     file_.close();
 }
 
@@ -67,6 +71,7 @@ int TTFTPForm::TftpUpgrade(StopCounter& stopCounter, std::atomic<qint16>& phase,
                            const QString& romId, qint32 routerType, qint32& fileOpenFlag) {
     // A new run starts from nothing, whatever the last one left.
     timer_.stop();
+    stopRetransmit();
     closeFile();
     filesStarted_ = 0;
     stopCounter_ = &stopCounter;
@@ -78,7 +83,9 @@ int TTFTPForm::TftpUpgrade(StopCounter& stopCounter, std::atomic<qint16>& phase,
     romId_ = romId;
     routerType_ = routerType;
     routerAddress_ = QHostAddress(routerIp);
+    lastFrom_.clear();
     routerAnswerPort_ = 0;
+    recvToLog_ = -1;
     fileOpenFlag = 0;
     // A fresh selector: nothing selected, skipDefault clear, no section letters.
     selector_.emplace(files, romId, FileChoiceRules::tftp(), sinks);
@@ -98,6 +105,12 @@ int TTFTPForm::TftpUpgrade(StopCounter& stopCounter, std::atomic<qint16>& phase,
 
     if (link_ && !link_->open()) {
         logLine(link_->lastError());
+        state_ = Failed;
+        failNow();
+        return -1;
+    }
+
+    if (!wholeSetSendable()) {
         state_ = Failed;
         failNow();
         return -1;
@@ -126,6 +139,27 @@ qint64 TTFTPForm::UploadLength() {
 
 int TTFTPForm::SelectNextFile(int start) {
     return selector_ ? selector_->SelectNextFile(start) : FileSelector::NoFiles;
+}
+
+bool TTFTPForm::wholeSetSendable() {
+    // The same choice as the transfer will make, silently: no log lines, no message windows.
+    FileSelector lookAhead(*files_, romId_, FileChoiceRules::tftp(), Sinks{});
+    lookAhead.setMessageShower([](const ExtractionEntry&) { return 0; });
+    int i = lookAhead.SelectNextFile(0);
+    for (int n = 0; i >= 0 && i <= 1000 && n < ExtractionList::Capacity; ++n) {
+        const QString& path = (*files_)[i].path;
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly)) {
+            logLine(QStringLiteral("File Open Error! ") + path);
+            return false;
+        }
+        if (f.size() > MaxFileSize) {
+            logLine(QStringLiteral("File too large for TFTP : ") + path);
+            return false;
+        }
+        i = lookAhead.SelectNextFile(i + 1);
+    }
+    return true;
 }
 
 int TTFTPForm::StartFileTransfer(const QString& routerIp, const QString& path) {
@@ -164,8 +198,10 @@ int TTFTPForm::StartFileTransfer(const QString& routerIp, const QString& path) {
     sinks_.setStatus(InitialStatus);
     routerIp_ = routerIp;
     routerAddress_ = QHostAddress(routerIp);
+    lastFrom_.clear();
     routerAnswerPort_ = 0; // each write request may be answered from a port of its own
-    sendDatagram(TftpPacket::writeRequest(name.toLatin1(), mode_));
+    sendAwaited(TftpPacket::writeRequest(name.toLatin1(), mode_),
+                QStringLiteral("write request ") + name);
 
     blockCounter_ = 1;
     ++filesStarted_;
@@ -185,6 +221,35 @@ void TTFTPForm::sendDatagram(const QByteArray& datagram) {
     UdpEndpoint1DataSend();
 }
 
+void TTFTPForm::sendAwaited(const QByteArray& datagram, const QString& what) {
+    awaited_ = datagram;
+    awaitedWhat_ = what;
+    retransmits_ = 0;
+    sendDatagram(datagram);
+    retransmitTimer_.start();
+}
+
+void TTFTPForm::stopRetransmit() {
+    retransmitTimer_.stop();
+    awaited_.clear();
+    retransmits_ = 0;
+}
+
+void TTFTPForm::RetransmitTimerTimer() {
+    retransmitTimer_.stop();
+    if (!running_ || state_ >= AllSent || awaited_.isEmpty() || retransmits_ >= MaxRetransmits)
+        return;
+    ++retransmits_;
+    logLine(QStringLiteral("Resend ") + awaitedWhat_ + QStringLiteral(" (") +
+            QString::number(retransmits_) + QStringLiteral(" of ") +
+            QString::number(MaxRetransmits) + u')');
+    if (send_)
+        send_(awaited_, routerIp_, routerPort_);
+    // After the last copy only the watchdog ends the wait.
+    if (retransmits_ < MaxRetransmits)
+        retransmitTimer_.start();
+}
+
 void TTFTPForm::UdpEndpoint1DataSend() {
     logLine(QStringLiteral("Sent ") + QString::number(datagramsSent_) + QStringLiteral(" .."));
     sinks_.setStatus(BeginningStatus);
@@ -192,8 +257,25 @@ void TTFTPForm::UdpEndpoint1DataSend() {
     sinks_.setProgressPosition(datagramsSent_);
 }
 
+void TTFTPForm::logLine(const QString& line) {
+    logPendingRecv();
+    sinks_.logLine(line);
+}
+
+void TTFTPForm::logPendingRecv() {
+    if (recvToLog_ < 0)
+        return;
+    const int b = recvToLog_;
+    recvToLog_ = -1;
+    sinks_.logLine(QStringLiteral("Recv : ") + QString::number(b));
+}
+
 bool TTFTPForm::fromRouter(const QString& fromAddress, quint16 fromPort) {
-    if (!routerAddress_.isNull() && QHostAddress(fromAddress) != routerAddress_)
+    if (fromAddress != lastFrom_) {
+        lastFrom_ = fromAddress;
+        lastFromRouter_ = routerAddress_.isNull() || QHostAddress(fromAddress) == routerAddress_;
+    }
+    if (!lastFromRouter_)
         return false;
     return routerAnswerPort_ == 0 || fromPort == routerAnswerPort_;
 }
@@ -211,6 +293,7 @@ void TTFTPForm::UdpEndpoint1DataReceived(const QByteArray& datagram, const QStri
     if (h->opcode == TftpPacket::Error) {
         if (state_ == Failed)
             return;
+        stopRetransmit();
         state_ = 0;
         if (fileOpenFlag_)
             *fileOpenFlag_ = 0;
@@ -227,8 +310,9 @@ void TTFTPForm::UdpEndpoint1DataReceived(const QByteArray& datagram, const QStri
     if (routerAnswerPort_ == 0)
         routerAnswerPort_ = fromPort;
 
+    // The next block goes out first; its "Recv : " line follows before anything else is logged.
     const int b = h->block;
-    logLine(QStringLiteral("Recv : ") + QString::number(b));
+    recvToLog_ = b;
     if (b < fullBlocks_) {
         sendNextBlock(quint16(blockCounter_), TftpPacket::BlockSize);
         return;
@@ -238,6 +322,8 @@ void TTFTPForm::UdpEndpoint1DataReceived(const QByteArray& datagram, const QStri
         return;
     }
     // The last block was acknowledged: the next file, or the end for the timer.
+    stopRetransmit();
+    logPendingRecv();
     const int s = SelectNextFile(state_ + 1);
     state_ = s;
     if (s < 0) {
@@ -259,16 +345,18 @@ void TTFTPForm::sendNextBlock(quint16 block, int length) {
     const QByteArray payload = file_.read(length);
     if (payload.size() != length) {
         // Bytes that are not the file's never go out.
+        stopRetransmit();
         logLine(QStringLiteral("Read Error"));
         state_ = Failed;
         return;
     }
-    sendDatagram(TftpPacket::data(block, payload));
+    sendAwaited(TftpPacket::data(block, payload), QStringLiteral("block ") + QString::number(block));
     ++blockCounter_;
 }
 
 void TTFTPForm::failNow() {
     timer_.stop();
+    stopRetransmit();
     TFTPTimerTimer();
 }
 
@@ -295,6 +383,7 @@ void TTFTPForm::TFTPTimerTimer() {
 
 void TTFTPForm::finishSuccess() {
     running_ = false;
+    stopRetransmit();
     state_ = 0;
     closeFile();
     timer_.stop();
@@ -323,6 +412,7 @@ void TTFTPForm::finishSuccess() {
 
 void TTFTPForm::finishFailure() {
     running_ = false;
+    stopRetransmit();
     timer_.stop();
     closeFile();
     logLine(RejectedLine);

@@ -4,8 +4,10 @@
 // block per acknowledgement, then asks it to reboot with the read request "R!". It never blocks:
 // TftpUpgrade sends the first write request and returns; received datagrams
 // (UdpEndpoint1DataReceived) drive the transfer and TFTPTimer (500 ms) finishes it through the stop
-// counter and the phase. The packet logic touches no socket: datagrams leave through a send
-// function (the UDP link by default) and arrive through UdpEndpoint1DataReceived. GUI thread.
+// counter and the phase. A request or block whose acknowledgement is late is sent again
+// (RetransmitInterval, MaxRetransmits); the set is checked whole before the router hears anything.
+// The packet logic touches no socket: datagrams leave through a send function (the UDP link by
+// default) and arrive through UdpEndpoint1DataReceived. GUI thread.
 
 #include "package/FileSelector.h"
 #include "transfer/TftpUpgradeService.h"
@@ -33,6 +35,10 @@ public:
     // The end path: after the reboot request, then while the router reboots.
     static constexpr std::chrono::milliseconds RebootRequestWait{2000};
     static constexpr std::chrono::milliseconds RebootWait{5000};
+    // A request or data block not acknowledged within this is sent again, at most
+    // MaxRetransmits times; the controller's watchdog stays the outer bound.
+    static constexpr std::chrono::milliseconds RetransmitInterval{1000};
+    static constexpr int MaxRetransmits = 5;
     // Transfer states besides an entry index.
     static constexpr int AllSent = FileSelector::NoMoreFiles; // 1001
     static constexpr int Failed = FileSelector::NoFiles;      // 1002
@@ -73,12 +79,18 @@ public:
                                   quint16 fromPort);
     // TFTPTimer's tick (also run directly by the failure paths).
     void TFTPTimerTimer();
+    // The awaited acknowledgement did not come within RetransmitInterval.
+    void RetransmitTimerTimer();
 
     void setWaitFunction(WaitFunction wait) { wait_ = std::move(wait); }
+    void setRetransmitInterval(std::chrono::milliseconds interval) {
+        retransmitTimer_.setInterval(interval);
+    }
 
     // --- observation
     int transferState() const { return state_; }
     bool timerActive() const { return timer_.isActive(); }
+    bool retransmitArmed() const { return retransmitTimer_.isActive(); }
     bool running() const { return running_; }
     int filesStarted() const { return filesStarted_; }
     int datagramsSent() const { return datagramsSent_; }
@@ -92,11 +104,17 @@ signals:
 private:
     void UdpEndpoint1DataSend();
     void sendDatagram(const QByteArray& datagram);
+    // Sends a write request or data block and keeps it until its acknowledgement comes.
+    void sendAwaited(const QByteArray& datagram, const QString& what);
+    void stopRetransmit();
+    bool wholeSetSendable();
     bool fromRouter(const QString& fromAddress, quint16 fromPort);
     void sendNextBlock(quint16 block, int length);
     void failNow();
     void closeFile();
-    void logLine(const QString& line) const { sinks_.logLine(line); }
+    // Every line of the engine goes out through here, after a "Recv : " line still waiting.
+    void logLine(const QString& line);
+    void logPendingRecv();
     void finishSuccess();
     void finishFailure();
 
@@ -105,6 +123,7 @@ private:
     WaitFunction wait_;
     TftpUdpLink* link_ = nullptr;
     QTimer timer_;
+    QTimer retransmitTimer_;
 
     // References handed over by TftpUpgrade.
     StopCounter* stopCounter_ = nullptr;
@@ -134,6 +153,17 @@ private:
     // current write request (0 until then).
     QHostAddress routerAddress_;
     quint16 routerAnswerPort_ = 0;
+    // The last sender address seen as text and whether it is the router's (parsed once).
+    QString lastFrom_;
+    bool lastFromRouter_ = false;
+    // The acknowledged block whose "Recv : " line is logged once the next block has gone out
+    // (-1: none): the log keeps its order, the wire does not wait for it.
+    int recvToLog_ = -1;
+    // The packet whose acknowledgement is awaited, what the log calls it, and how often it was
+    // sent again.
+    QByteArray awaited_;
+    QString awaitedWhat_;
+    int retransmits_ = 0;
 };
 
 } // namespace fw

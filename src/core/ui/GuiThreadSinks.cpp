@@ -7,7 +7,9 @@
 #include <QMutex>
 #include <QSemaphore>
 #include <QThread>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace fw {
 
@@ -61,6 +63,7 @@ public:
     void shutdown() {
         QMutexLocker lock(&mutex_);
         closed_ = true;
+        queued_.clear();
         for (const auto& call : std::as_const(pending_)) {
             call->cancelled = true;
             call->done.release();
@@ -75,7 +78,10 @@ private:
         return closed_;
     }
 
-    // Queued calls to one receiver are delivered in the order they were posted.
+    // Calls wait in one queue, in the order they were made; one event carries all that came
+    // before the GUI thread got to it (a transfer reports per block). Queued events to one
+    // receiver are delivered in the order they were posted, so a box asked for later still
+    // comes after the reports made before it.
     template <typename F> void post(F f) {
         if (onGuiThread()) {
             if (!closed())
@@ -85,13 +91,23 @@ private:
         QMutexLocker lock(&mutex_);
         if (closed_)
             return;
-        QMetaObject::invokeMethod(
-            &context_,
-            [this, f = std::move(f)] {
-                if (!closed())
-                    f();
-            },
-            Qt::QueuedConnection);
+        const bool first = queued_.empty();
+        queued_.emplace_back(std::move(f));
+        if (first)
+            QMetaObject::invokeMethod(&context_, [this] { runQueued(); }, Qt::QueuedConnection);
+    }
+
+    void runQueued() {
+        std::vector<std::function<void()>> batch;
+        {
+            QMutexLocker lock(&mutex_);
+            batch.swap(queued_);
+        }
+        for (const auto& f : batch) {
+            if (closed())
+                return;
+            f();
+        }
     }
 
     template <typename F> BoxAnswer runAndWait(F f) {
@@ -131,6 +147,7 @@ private:
     QMutex mutex_;
     bool closed_ = false;
     QList<std::shared_ptr<PendingCall>> pending_;
+    std::vector<std::function<void()>> queued_;
 };
 
 GuiThreadSinks::GuiThreadSinks(const Sinks& guiSinks)
