@@ -3,11 +3,14 @@
 // list lines. No widgets: the search window (TRefreshForm) drives it. GUI thread.
 
 #include "net/IcmpEcho.h"
+#include "net/NetInterface.h"
 #include "net/UdpEndpoint.h"
 #include "search/DeviceList.h"
 #include "ui/Sinks.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -48,6 +51,7 @@ class DeviceSearch {
 public:
     using Ports = SearchPorts;
     using EchoFunction = std::function<bool(const QString& address)>;
+    using InterfaceFunction = std::function<QList<NetInterface>()>;
 
     static constexpr int ListPlain = 111;
     static constexpr int ListDetailed = 222;
@@ -55,6 +59,9 @@ public:
     static constexpr std::chrono::milliseconds ProbeWait{200};
     // Datagrams read per probe at most, so a flood cannot hold the search.
     static constexpr int MaxDatagramsPerProbe = 1024;
+    // Where ICMP echo is not permitted, a TCP connection to this port stands in for it, given
+    // no longer than the echo.
+    static constexpr quint16 EchoFallbackPort = 80;
 
     explicit DeviceSearch(Ports ports = Ports{});
     ~DeviceSearch();
@@ -74,10 +81,13 @@ public:
     void SearchDevices(const QString& address);
     bool IsListed(const QString& address) const { return devices_.isListed(address); }
 
-    // One broadcast search: ClearDevices, SearchDevices("255.255.255.255").
+    // One broadcast search: ClearDevices, SearchDevices("255.255.255.255"). Each broadcast
+    // probe goes out of every interface NetInterface::broadcastCapable() lists (logged once per
+    // search), or by the default route when there is none.
     void broadcastSearch();
 
-    // One ICMP echo (56 bytes, TTL 64, 150 ms); true when the address answered.
+    // One ICMP echo (56 bytes, TTL 64, 150 ms); true when the address answered. Where no echo
+    // socket is permitted, a TCP connection attempt to EchoFallbackPort decides instead.
     bool echo(const QString& address);
 
     // The router list lines in list mode 111 (plain) or 222 (detailed), in device-list order,
@@ -98,7 +108,9 @@ public:
     static int receiveSize(int kind);
     static bool acceptsReply(int kind, const QByteArray& datagram);
     // One datagram received by a probe: progress, acceptance test, classification, record.
-    void handleReply(int kind, const QByteArray& datagram, const QString& sender);
+    // `arrival` names the interface it came in on during a search over several interfaces.
+    void handleReply(int kind, const QByteArray& datagram, const QString& sender,
+                     const QString& arrival = {});
     // The zero-terminated text at `offset`; it ends at the datagram's end when no zero follows.
     static QString textAt(const QByteArray& datagram, int offset);
     // The device type text appended to the address in list mode 111 or 222.
@@ -106,6 +118,8 @@ public:
 
     // Replaces the ICMP echo (tests); an empty function restores it.
     void setEchoFunction(EchoFunction echo) { echoFunction_ = std::move(echo); }
+    // Replaces the interface list of the broadcast search (tests); an empty function restores it.
+    void setInterfaceFunction(InterfaceFunction f) { interfaceFunction_ = std::move(f); }
     IcmpEcho& ping1() { return ping1_; }
     // The last SearchDevices / broadcastSearch stopped at a socket-layer failure.
     bool lastSearchAbandoned() const { return abandoned_; }
@@ -113,6 +127,8 @@ public:
 
 private:
     void socketFailure(const QString& text);
+    bool sendProbe(const QByteArray& datagram);
+    void skipBootProbe(int wsaError);
 
     Ports ports_;
     DeviceList devices_;
@@ -126,7 +142,13 @@ private:
     UdpEndpoint udpSocket1_;
     IcmpEcho ping1_;
     bool echoOpenTried_ = false;
+    bool echoByTcp_ = false;
     EchoFunction echoFunction_;
+    InterfaceFunction interfaceFunction_;
+    // The interfaces of the broadcast search in progress (empty: the default route).
+    QList<NetInterface> interfaces_;
+    QSet<QString> arrivalLogged_;
+    QSet<int> bootSkipLogged_;
     bool abandoned_ = false;
     QString socketError_;
 };
