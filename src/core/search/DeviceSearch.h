@@ -71,8 +71,8 @@ public:
 
     // Where the search window's progress bar is (may be null).
     void setProgress(ProgressSink* progress) { progress_ = progress; }
-    // Where socket-layer failures are reported ("winsock.bind failed, error #%d"), and the log
-    // line said when no ICMP echo socket may be opened.
+    // Where socket-layer failures are reported ("winsock.sendto failed, error #%d") and the log
+    // lines go: interfaces searched, a skipped boot-port probe, the echo's TCP fallback.
     void setSinks(const Sinks& sinks) { sinks_ = sinks; }
 
     void SetSearchSettings(quint8 flags, const QString& romId, const QString& ip1,
