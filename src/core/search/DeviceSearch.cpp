@@ -2,7 +2,8 @@
 
 #include "net/SocketErrors.h"
 #include "net/TcpProbe.h"
-#include "search/WaitMs.h"
+#include "process/ProcessState.h"
+#include "process/WaitMs.h"
 
 #include <QCoreApplication>
 
@@ -37,7 +38,21 @@ constexpr int ProgressDone = 100;
 
 } // namespace
 
-DeviceSearch::DeviceSearch(Ports ports) : ports_(ports) {}
+DeviceSearch::DeviceSearch(Ports ports) : ports_(ports) {
+    setNoRouteToHostHook(&DeviceSearch::noRouteToHost);
+}
+
+void DeviceSearch::requestRepeat() {
+    ProcessState::repeatSearch = true;
+}
+
+bool DeviceSearch::repeatRequested() {
+    return ProcessState::repeatSearch;
+}
+
+void DeviceSearch::noRouteToHost() {
+    ProcessState::repeatSearch = false;
+}
 
 DeviceSearch::~DeviceSearch() = default;
 

@@ -63,8 +63,15 @@ public:
     // no longer than the echo.
     static constexpr quint16 EchoFallbackPort = 80;
 
+    // Installs the search's no-route hook in the socket layer.
     explicit DeviceSearch(Ports ports = Ports{});
     ~DeviceSearch();
+
+    // The process-wide repeat-search flag: the search window sets it before its first search and
+    // repeats the search once while it stays set; a socket error "No route to host." clears it.
+    static void requestRepeat();
+    static bool repeatRequested();
+    static void noRouteToHost();
 
     DeviceList& devices() { return devices_; }
     const DeviceList& devices() const { return devices_; }
