@@ -161,11 +161,11 @@ TEST_F(RefreshInNamespace, ClearedRepeatFlagMeansOneSearch) {
 }
 
 TEST_F(RefreshInNamespace, SocketFailureShowsOneBoxAndCloses) {
-    const int holder = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(68);
-    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    // Without a route the broadcast cannot be sent.
+    const QStringList route{QStringLiteral("ip"), QStringLiteral("route")};
+    int rc = -1;
+    NetNamespace::run(route + QStringList{QStringLiteral("del"), QStringLiteral("default")}, &rc);
+    ASSERT_EQ(rc, 0);
     DeviceSearch search;
     Boxes boxes;
     Sinks sinks;
@@ -173,10 +173,14 @@ TEST_F(RefreshInNamespace, SocketFailureShowsOneBoxAndCloses) {
     search.setSinks(sinks);
     TRefreshForm form(search);
     const bool ended = execBounded(form);
-    ::close(holder);
+    NetNamespace::run(route + QStringList{QStringLiteral("add"), QStringLiteral("default"),
+                                          QStringLiteral("dev"), QStringLiteral("lo"),
+                                          QStringLiteral("src"), QStringLiteral("127.0.0.1")},
+                      &rc);
+    EXPECT_EQ(rc, 0);
     ASSERT_TRUE(ended);
     EXPECT_EQ(form.searchesRun(), 1);
-    EXPECT_EQ(boxes.texts, QStringList{QStringLiteral("winsock.bind failed, error #10048")});
+    EXPECT_EQ(boxes.texts, QStringList{QStringLiteral("winsock.sendto failed, error #10051")});
 }
 
 FW_NETNS_TEST_MAIN(QApplication)

@@ -247,8 +247,10 @@ bool SimProcess::start(QString* error) {
         return false;
     }
     process_ = std::make_unique<QProcess>();
-    process_->setProgram(routersimPath());
-    process_->setArguments(args_ + QStringList{QStringLiteral("--transcript"), transcriptPath()});
+    QStringList command = launcher_ + QStringList{routersimPath()} + args_ +
+                          QStringList{QStringLiteral("--transcript"), transcriptPath()};
+    process_->setProgram(command.takeFirst());
+    process_->setArguments(command);
     process_->start();
     if (!process_->waitForStarted(int(StartTimeout.count()))) {
         *error =

@@ -57,6 +57,9 @@ public:
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
+    // Runs routersim through this command (e.g. nsenter into another namespace); set before
+    // start().
+    void setLauncher(QStringList command) { launcher_ = std::move(command); }
     // Starts routersim and waits until it says it is ready. Refused outside the namespace.
     bool start(QString* error);
     void stop();
@@ -69,6 +72,7 @@ public:
 
 private:
     QStringList args_;
+    QStringList launcher_;
     QTemporaryDir dir_;
     std::unique_ptr<QProcess> process_;
     QByteArray stderr_;

@@ -27,6 +27,7 @@ public:
     void setAddress(const QString& address) { address_ = address; }
     QString address() const { return address_; }
     void setTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
+    std::chrono::milliseconds timeout() const { return timeout_; }
 
     // Opens the echo socket; false when the platform allows neither kind (openError() says why).
     bool open();

@@ -40,13 +40,17 @@ public:
     // The port actually bound (after open()).
     quint16 boundPort() const { return boundPort_; }
 
-    // One datagram to the remote address and port. False with lastError() set on failure.
-    bool send(const QByteArray& datagram);
+    // One datagram to the remote address and port; with an interface index, out of that
+    // interface (a broadcast goes out of it instead of the default route's). False with
+    // lastError() set on failure.
+    bool send(const QByteArray& datagram, unsigned interfaceIndex = 0);
 
     // Non-blocking: the next waiting datagram's length (1 ... capacity) with its sender; 0 when
     // none waits (or it was empty); -1 on error or when the datagram was larger than capacity
-    // (it is consumed, as the platform the program comes from reports it).
-    int receiveFrom(char* buffer, int capacity, QString* fromAddress, quint16* fromPort);
+    // (it is consumed, as the platform the program comes from reports it). *arrivalInterface
+    // gets the index of the interface it came in on (0 when unknown).
+    int receiveFrom(char* buffer, int capacity, QString* fromAddress, quint16* fromPort,
+                    unsigned* arrivalInterface = nullptr);
 
     void close();
 

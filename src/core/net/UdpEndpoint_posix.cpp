@@ -6,10 +6,12 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace fw {
@@ -69,6 +71,8 @@ bool UdpEndpoint::open() {
         ::close(fd);
         return fail("setsockopt", e);
     }
+    // Tells the interface each datagram came in on; a failure only loses that detail.
+    ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -89,7 +93,7 @@ bool UdpEndpoint::open() {
     return true;
 }
 
-bool UdpEndpoint::send(const QByteArray& datagram) {
+bool UdpEndpoint::send(const QByteArray& datagram, unsigned interfaceIndex) {
     if (fd_ < 0)
         return fail("sendto", ENOTSOCK);
     sockaddr_in remote{};
@@ -100,21 +104,49 @@ bool UdpEndpoint::send(const QByteArray& datagram) {
         lastError_ = QStringLiteral("winsock.gethostbyname failed, error #%1").arg(HostNotFound);
         return false;
     }
-    const ssize_t n = ::sendto(fd_, datagram.constData(), size_t(datagram.size()), 0,
-                               reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+    iovec part{const_cast<char*>(datagram.constData()), size_t(datagram.size())};
+    msghdr message{};
+    message.msg_name = &remote;
+    message.msg_namelen = sizeof remote;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    // IP_PKTINFO picks the outgoing interface per datagram and needs no privilege.
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    if (interfaceIndex != 0) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&message);
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_ifindex = int(interfaceIndex);
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    }
+    const ssize_t n = ::sendmsg(fd_, &message, 0);
     if (n < 0)
         return fail("sendto", errno);
     return true;
 }
 
-int UdpEndpoint::receiveFrom(char* buffer, int capacity, QString* fromAddress, quint16* fromPort) {
+int UdpEndpoint::receiveFrom(char* buffer, int capacity, QString* fromAddress, quint16* fromPort,
+                             unsigned* arrivalInterface) {
+    if (arrivalInterface)
+        *arrivalInterface = 0;
     if (fd_ < 0 || !buffer || capacity < 1)
         return -1;
     sockaddr_in from{};
-    socklen_t len = sizeof from;
+    iovec part{buffer, size_t(capacity)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
     // MSG_TRUNC gives the datagram's full length, so an oversized one is recognised.
-    const ssize_t n = ::recvfrom(fd_, buffer, size_t(capacity), MSG_DONTWAIT | MSG_TRUNC,
-                                 reinterpret_cast<sockaddr*>(&from), &len);
+    const ssize_t n = ::recvmsg(fd_, &message, MSG_DONTWAIT | MSG_TRUNC);
     if (n < 0)
         return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
     if (n > capacity)
@@ -126,6 +158,16 @@ int UdpEndpoint::receiveFrom(char* buffer, int capacity, QString* fromAddress, q
     }
     if (fromPort)
         *fromPort = ntohs(from.sin_port);
+    if (arrivalInterface) {
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO &&
+                c->cmsg_len >= CMSG_LEN(sizeof(in_pktinfo))) {
+                in_pktinfo info{};
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                *arrivalInterface = unsigned(info.ipi_ifindex);
+            }
+        }
+    }
     return int(n);
 }
 

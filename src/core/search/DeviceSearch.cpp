@@ -1,8 +1,11 @@
 #include "search/DeviceSearch.h"
 
 #include "net/SocketErrors.h"
+#include "net/TcpProbe.h"
 #include "process/ProcessState.h"
 #include "process/WaitMs.h"
+
+#include <QCoreApplication>
 
 namespace fw {
 
@@ -10,8 +13,11 @@ namespace {
 
 const QString Broadcast = UdpEndpoint::BroadcastAddress;
 const QString BoxCaption = QStringLiteral("fwupgrade");
-const QString EchoRefused =
-    QStringLiteral("ICMP echo not permitted: every address counts as not answering");
+const QString EchoByTcp =
+    QStringLiteral("ICMP echo not permitted: an address counts as answering when its port %1 "
+                   "accepts or refuses a TCP connection");
+// The capabilities an installed copy is given; the command names this very executable.
+const QString GrantCommand = QStringLiteral("sudo setcap cap_net_raw,cap_net_bind_service+ep %1");
 
 constexpr int QueryReplySize = 68;
 constexpr int BootReplySize = 548;
@@ -69,7 +75,17 @@ void DeviceSearch::ClearDevices() {
 
 void DeviceSearch::broadcastSearch() {
     ClearDevices();
+    interfaces_ = interfaceFunction_ ? interfaceFunction_() : NetInterface::broadcastCapable();
+    arrivalLogged_.clear();
+    if (!interfaces_.isEmpty()) {
+        QStringList names;
+        for (const NetInterface& i : interfaces_)
+            names << QStringLiteral("%1 (%2)").arg(i.name, i.address);
+        sinks_.logLine(QStringLiteral("Searching interfaces : ") +
+                       names.join(QStringLiteral(", ")));
+    }
     SearchDevices(Broadcast);
+    interfaces_.clear();
 }
 
 void DeviceSearch::SearchDevices(const QString& address) {
@@ -110,9 +126,17 @@ bool DeviceSearch::Probe(int kind, const QString& address, quint16 port) {
             udpSocket1_.setLocalPort(ports_.bootClient);
         udpSocket1_.setRemoteAddress(address);
         udpSocket1_.setRemotePort(port);
-        if (!udpSocket1_.open() || !udpSocket1_.send(request(kind))) {
+        const bool opened = udpSocket1_.open();
+        if (!opened || !sendProbe(request(kind))) {
             const QString text = udpSocket1_.lastError();
+            const int code = udpSocket1_.lastErrorCode();
             udpSocket1_.close();
+            // Port 68 needs a privilege, or another run holds it: the other probes go on.
+            if (!opened && kind == ProbeKind::BootPort &&
+                (code == WsaError::AccessDenied || code == WsaError::AddressInUse)) {
+                skipBootProbe(code);
+                return true;
+            }
             socketFailure(text);
             return false;
         }
@@ -124,12 +148,14 @@ bool DeviceSearch::Probe(int kind, const QString& address, quint16 port) {
     if (usesSocket) {
         QByteArray buffer(receiveSize(kind), '\0');
         QString sender;
+        unsigned arrival = 0;
         for (int i = 0; i < MaxDatagramsPerProbe; ++i) {
-            const int n =
-                udpSocket1_.receiveFrom(buffer.data(), int(buffer.size()), &sender, nullptr);
+            const int n = udpSocket1_.receiveFrom(buffer.data(), int(buffer.size()), &sender,
+                                                  nullptr, &arrival);
             if (n < 1)
                 break;
-            handleReply(kind, buffer.left(n), sender);
+            handleReply(kind, buffer.left(n), sender,
+                        interfaces_.isEmpty() ? QString() : NetInterface::nameOf(arrival));
         }
     }
     if (devices_.count() >= 1) {
@@ -145,6 +171,41 @@ bool DeviceSearch::Probe(int kind, const QString& address, quint16 port) {
             progress_->setProgressPosition(ProgressDone);
     }
     return true;
+}
+
+bool DeviceSearch::sendProbe(const QByteArray& datagram) {
+    if (udpSocket1_.remoteAddress() != Broadcast || interfaces_.isEmpty())
+        return udpSocket1_.send(datagram);
+    // Every interface at once: one socket, one copy per interface, then one common wait.
+    bool sent = false;
+    for (const NetInterface& i : interfaces_) {
+        if (udpSocket1_.send(datagram, i.index))
+            sent = true;
+        else
+            sinks_.logLine(
+                QStringLiteral("Search on %1 failed : %2").arg(i.name, udpSocket1_.lastError()));
+    }
+    return sent;
+}
+
+void DeviceSearch::skipBootProbe(int wsaError) {
+    if (bootSkipLogged_.contains(wsaError))
+        return;
+    bootSkipLogged_.insert(wsaError);
+    const QString port = QString::number(ports_.bootClient);
+    if (wsaError == WsaError::AccessDenied) {
+        const QString program = QCoreApplication::instance()
+                                    ? QCoreApplication::applicationFilePath()
+                                    : QStringLiteral("/usr/bin/fwupgrade");
+        sinks_.logLine(QStringLiteral("Boot-port probe skipped: local port %1 needs a privilege; "
+                                      "grant it with: ")
+                           .arg(port) +
+                       GrantCommand.arg(program));
+    } else {
+        sinks_.logLine(QStringLiteral("Boot-port probe skipped: local port %1 is in use by "
+                                      "another program (another search or a DHCP client)")
+                           .arg(port));
+    }
 }
 
 void DeviceSearch::socketFailure(const QString& text) {
@@ -214,7 +275,8 @@ QString DeviceSearch::textAt(const QByteArray& d, int offset) {
     return QString::fromLatin1(d.constData() + offset, end - offset);
 }
 
-void DeviceSearch::handleReply(int kind, const QByteArray& datagram, const QString& sender) {
+void DeviceSearch::handleReply(int kind, const QByteArray& datagram, const QString& sender,
+                               const QString& arrival) {
     if (progress_)
         progress_->advanceProgress(ProgressStep);
     if (!acceptsReply(kind, datagram))
@@ -258,22 +320,26 @@ void DeviceSearch::handleReply(int kind, const QByteArray& datagram, const QStri
         code = DeviceType::duplicateOf(code);
     record.type = code;
     devices_.append(record);
+    if (!arrival.isEmpty() && !arrivalLogged_.contains(sender)) {
+        arrivalLogged_.insert(sender);
+        sinks_.logLine(QStringLiteral("Router %1 answered on %2").arg(sender, arrival));
+    }
 }
 
 bool DeviceSearch::echo(const QString& address) {
     if (echoFunction_)
         return echoFunction_(address);
-    if (!ping1_.isOpen()) {
-        if (echoOpenTried_)
-            return false;
+    if (!echoOpenTried_) {
         echoOpenTried_ = true;
         if (!ping1_.open()) {
-            sinks_.logLine(EchoRefused);
-            return false;
+            echoByTcp_ = true;
+            sinks_.logLine(EchoByTcp.arg(EchoFallbackPort));
         }
     }
     ping1_.setAddress(address);
-    return ping1_.ping() > 0;
+    if (echoByTcp_)
+        return TcpProbe::answers(address, EchoFallbackPort, ping1_.timeout());
+    return ping1_.isOpen() && ping1_.ping() > 0;
 }
 
 QString DeviceSearch::typeText(qint32 type, int listMode) {

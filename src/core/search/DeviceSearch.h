@@ -3,11 +3,14 @@
 // list lines. No widgets: the search window (TRefreshForm) drives it. GUI thread.
 
 #include "net/IcmpEcho.h"
+#include "net/NetInterface.h"
 #include "net/UdpEndpoint.h"
 #include "search/DeviceList.h"
 #include "ui/Sinks.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -50,6 +53,7 @@ public:
     using EchoFunction = std::function<bool(const QString& address)>;
     // How a probe waits for its replies (by default without letting events run).
     using WaitFunction = std::function<void(std::chrono::milliseconds)>;
+    using InterfaceFunction = std::function<QList<NetInterface>()>;
 
     static constexpr int ListPlain = 111;
     static constexpr int ListDetailed = 222;
@@ -57,6 +61,9 @@ public:
     static constexpr std::chrono::milliseconds ProbeWait{200};
     // Datagrams read per probe at most, so a flood cannot hold the search.
     static constexpr int MaxDatagramsPerProbe = 1024;
+    // Where ICMP echo is not permitted, a TCP connection to this port stands in for it, given
+    // no longer than the echo.
+    static constexpr quint16 EchoFallbackPort = 80;
 
     // Installs the search's no-route hook in the socket layer.
     explicit DeviceSearch(Ports ports = Ports{});
@@ -73,8 +80,8 @@ public:
 
     // Where the search window's progress bar is (may be null).
     void setProgress(ProgressSink* progress) { progress_ = progress; }
-    // Where socket-layer failures are reported ("winsock.bind failed, error #%d"), and the log
-    // line said when no ICMP echo socket may be opened.
+    // Where socket-layer failures are reported ("winsock.sendto failed, error #%d") and the log
+    // lines go: interfaces searched, a skipped boot-port probe, the echo's TCP fallback.
     void setSinks(const Sinks& sinks) { sinks_ = sinks; }
 
     void SetSearchSettings(quint8 flags, const QString& romId, const QString& ip1,
@@ -83,10 +90,13 @@ public:
     void SearchDevices(const QString& address);
     bool IsListed(const QString& address) const { return devices_.isListed(address); }
 
-    // One broadcast search: ClearDevices, SearchDevices("255.255.255.255").
+    // One broadcast search: ClearDevices, SearchDevices("255.255.255.255"). Each broadcast
+    // probe goes out of every interface NetInterface::broadcastCapable() lists (logged once per
+    // search), or by the default route when there is none.
     void broadcastSearch();
 
-    // One ICMP echo (56 bytes, TTL 64, 150 ms); true when the address answered.
+    // One ICMP echo (56 bytes, TTL 64, 150 ms); true when the address answered. Where no echo
+    // socket is permitted, a TCP connection attempt to EchoFallbackPort decides instead.
     bool echo(const QString& address);
 
     // The router list lines in list mode 111 (plain) or 222 (detailed), in device-list order,
@@ -107,7 +117,9 @@ public:
     static int receiveSize(int kind);
     static bool acceptsReply(int kind, const QByteArray& datagram);
     // One datagram received by a probe: progress, acceptance test, classification, record.
-    void handleReply(int kind, const QByteArray& datagram, const QString& sender);
+    // `arrival` names the interface it came in on during a search over several interfaces.
+    void handleReply(int kind, const QByteArray& datagram, const QString& sender,
+                     const QString& arrival = {});
     // The zero-terminated text at `offset`; it ends at the datagram's end when no zero follows.
     static QString textAt(const QByteArray& datagram, int offset);
     // The device type text appended to the address in list mode 111 or 222.
@@ -121,6 +133,8 @@ public:
 
     // Replaces the ICMP echo (tests); an empty function restores it.
     void setEchoFunction(EchoFunction echo) { echoFunction_ = std::move(echo); }
+    // Replaces the interface list of the broadcast search (tests); an empty function restores it.
+    void setInterfaceFunction(InterfaceFunction f) { interfaceFunction_ = std::move(f); }
     IcmpEcho& ping1() { return ping1_; }
     // The last SearchDevices / broadcastSearch stopped at a socket-layer failure.
     bool lastSearchAbandoned() const { return abandoned_; }
@@ -128,6 +142,8 @@ public:
 
 private:
     void socketFailure(const QString& text);
+    bool sendProbe(const QByteArray& datagram);
+    void skipBootProbe(int wsaError);
 
     Ports ports_;
     DeviceList devices_;
@@ -141,8 +157,14 @@ private:
     UdpEndpoint udpSocket1_;
     IcmpEcho ping1_;
     bool echoOpenTried_ = false;
+    bool echoByTcp_ = false;
     EchoFunction echoFunction_;
     WaitFunction wait_;
+    InterfaceFunction interfaceFunction_;
+    // The interfaces of the broadcast search in progress (empty: the default route).
+    QList<NetInterface> interfaces_;
+    QSet<QString> arrivalLogged_;
+    QSet<int> bootSkipLogged_;
     bool abandoned_ = false;
     QString socketError_;
 };
