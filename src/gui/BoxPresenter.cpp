@@ -80,8 +80,9 @@ BoxAnswer BoxPresenter::showBox(const QString& text, const QString& caption, Box
         return HeadlessPolicy::firstButton(buttons);
     }
     // A box without a caption of its own carries the application's name, as the platform does.
-    const QString title = caption.isNull() ? QCoreApplication::applicationName() : caption;
-    QMessageBox box(qtIcon(icon), title, text, qtButtons(buttons), owner_.data());
+    const QString title =
+        caption.isNull() ? QCoreApplication::applicationName() : visibleText(caption);
+    QMessageBox box(qtIcon(icon), title, visibleText(text), qtButtons(buttons), owner_.data());
     switch (box.exec()) {
     case QMessageBox::Cancel:
         return BoxAnswer::Cancel;

@@ -4,6 +4,7 @@
 // button without showing anything. GUI thread; workers reach it through GuiThreadSinks.
 
 #include "ui/Sinks.h"
+#include "ui/VisibleText.h"
 
 #include <QPointer>
 #include <QString>
@@ -27,13 +28,14 @@ struct HeadlessPolicy {
     // Not headless: widgets only.
     static HeadlessPolicy interactive() { return HeadlessPolicy{}; }
 
+    // The text writer: control characters made visible, so one line is always one report.
     void writeOut(const QString& line) const {
         if (enabled && out)
-            out(line);
+            out(visibleText(line));
     }
     void writeErr(const QString& line) const {
         if (enabled && err)
-            err(line);
+            err(visibleText(line));
     }
 
     // The answer a headless run gives: the first button of the set.

@@ -13,7 +13,7 @@ MemoSink::MemoSink(QPlainTextEdit* memo, const HeadlessPolicy& policy)
 
 void MemoSink::appendLog(const QString& line) {
     if (memo_)
-        memo_->appendPlainText(line);
+        memo_->appendPlainText(visibleText(line));
     policy_.writeOut(line);
 }
 
@@ -23,7 +23,7 @@ StatusBarSink::StatusBarSink(QStatusBar* bar, const HeadlessPolicy& policy)
 void StatusBarSink::setStatusText(const QString& text) {
     text_ = text;
     if (bar_)
-        bar_->showMessage(text);
+        bar_->showMessage(visibleText(text));
     policy_.writeErr(QStringLiteral("status: ") + text);
 }
 
