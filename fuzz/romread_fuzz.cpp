@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(head.bodyStart >= 3 && head.bodyStart < n, "the body starts inside the first chunk");
     require(first[head.bodyStart - 3] == '\n' && first[head.bodyStart - 2] == '\r',
             "the body follows the head's LF CR");
-    require(first.left(head.bodyStart - 3).indexOf("\n\r") < 0, "at the first LF CR");
+    require(first.first(head.bodyStart - 3).indexOf("\n\r") < 0, "at the first LF CR");
 
     // What the read writes: the first chunk after the head, then every further chunk whole.
     const qint64 written = (n - head.bodyStart) + (qint64(size) - n);

@@ -33,10 +33,11 @@ TEST(ForgedLines, DiscoveryTextsWithLineFeedsStayInsideTheirListLine) {
                                           "detail=\\x0astatus: Upgrade Success\\x0a")});
     QString error;
     ASSERT_TRUE(sim.start(&error)) << error.toStdString();
-    // Log shown (flag 0x20): the router list is the detailed one, with the ROM id and detail.
+    // Start "set" without a file, log shown (flag 0x20): the search fills the detailed router
+    // list, with the ROM id and detail, and the program waits for a person.
     const QString packed =
         packProgram(dir.path(), {f.fileName() + QStringLiteral(":0x080D")},
-                    QStringList{QStringLiteral("--start-mode"), QStringLiteral("0"),
+                    QStringList{QStringLiteral("--start-mode"), QStringLiteral("4"),
                                 QStringLiteral("--flags"), QStringLiteral("0x21")});
     const ProgramRun r = runHeadless(packed, {});
     const std::string why = describe(r).toStdString();
