@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ::setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &bigBuffer, sizeof bigBuffer);
     ::setsockopt(fds[0], SOL_SOCKET, SO_RCVBUF, &bigBuffer, sizeof bigBuffer);
     for (qsizetype sent = 0; sent < stream.size();) {
-        const ssize_t n = ::send(fds[1], stream.constData() + sent, size_t(stream.size() - sent), 0);
+        const ssize_t n =
+            ::send(fds[1], stream.constData() + sent, size_t(stream.size() - sent), 0);
         require(n > 0, "the server's bytes fit the socket pair");
         sent += n;
     }
@@ -73,8 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Each first line is the server's next bytes (continuation lines between them skipped).
     qsizetype cursor = 0;
     for (const QByteArray& line : lines) {
-        const QByteArray probe =
-            line.size() < TTcpSocket::MaxLineLength ? line : line.left(TTcpSocket::MaxLineLength - 2);
+        const QByteArray probe = line.size() < TTcpSocket::MaxLineLength
+                                     ? line
+                                     : line.left(TTcpSocket::MaxLineLength - 2);
         const qsizetype at = stream.indexOf(probe, cursor);
         require(at >= cursor, "reply lines are the server's bytes, in order");
         cursor = at + probe.size();

@@ -13,8 +13,8 @@ namespace {
 
 LoginReply expected(const QByteArray& r, bool index) {
     const char* order[] = {" 200 OK", "301 ", " 400 ", " 404 ", " 503 ", " 401 "};
-    const LoginReply kinds[] = {LoginReply::Ok,     LoginReply::Redirect,    LoginReply::BadRequest,
-                                LoginReply::NoCgi,  LoginReply::NotComplete, LoginReply::AuthWanted};
+    const LoginReply kinds[] = {LoginReply::Ok,    LoginReply::Redirect,    LoginReply::BadRequest,
+                                LoginReply::NoCgi, LoginReply::NotComplete, LoginReply::AuthWanted};
     for (int i = 0; i < (index ? 6 : 5); ++i)
         if (r.contains(order[i]))
             return kinds[i];

@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     fuzz::RecordingSinks rec;
-    const quint16 attribute = bytes.size() > 1 ? quint16(quint8(bytes[0]) << 8 | quint8(bytes[1]))
-                                               : quint16(0x0401);
+    const quint16 attribute =
+        bytes.size() > 1 ? quint16(quint8(bytes[0]) << 8 | quint8(bytes[1])) : quint16(0x0401);
     for (const MessageMode mode : {MessageMode::Menu, MessageMode::Ftp, MessageMode::Tftp})
         SelectAndShow(bytes, attribute, mode, QStringLiteral("ABC123"),
                       QStringLiteral("/tmp/n.msg"), &rec, &rec);

@@ -26,7 +26,8 @@ Dirs& dirs() {
 }
 
 QStringList entriesOf(const QString& dir) {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden |
+                               QDir::System);
 }
 
 } // namespace

@@ -17,7 +17,8 @@ void checkText(const QByteArray& raw, S::Field f, const QString& text) {
     const qsizetype nul = field.indexOf('\0');
     const QByteArray expected = nul < 0 ? field : field.left(nul);
     require(text.size() <= f.size, "a text is at most its field's width");
-    require(text == QString::fromLatin1(expected), "a text is its field's bytes up to the first zero");
+    require(text == QString::fromLatin1(expected),
+            "a text is its field's bytes up to the first zero");
 }
 
 } // namespace

@@ -136,9 +136,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         require(payload.size() <= TftpPacket::BlockSize, "at most 512 bytes a block");
         require(payload == files[file].mid((block - 1) * TftpPacket::BlockSize, payload.size()),
                 "a block carries exactly the file's bytes at its place");
-        require(payload.size() == std::min<qsizetype>(TftpPacket::BlockSize,
-                                                      files[file].size() -
-                                                          (block - 1) * TftpPacket::BlockSize),
+        require(payload.size() ==
+                    std::min<qsizetype>(TftpPacket::BlockSize,
+                                        files[file].size() - (block - 1) * TftpPacket::BlockSize),
                 "every block but the last is full");
         assembled.last() += payload;
         ++expectedBlock;
