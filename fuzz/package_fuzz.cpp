@@ -73,6 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const QFileInfo f(privateDir + QLatin1Char('/') + name);
             require(f.isFile() && !f.isSymLink(), "only plain files in the private directory");
             require(f.size() <= qint64(size), "no extracted file larger than the executable");
+            QFile extracted(f.filePath());
+            require(extracted.open(QIODevice::ReadOnly) && exe.contains(extracted.readAll()),
+                    "an extracted file holds the executable's own bytes");
         }
         if (list.count > 0) {
             QFile body(list[0].path);
