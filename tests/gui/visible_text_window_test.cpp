@@ -2,7 +2,9 @@
 // System Log, the status line, the router list and the caption, and in the headless lines,
 // where each report stays one line.
 
+#include "MessageWindowPresenter.h"
 #include "TUpgradeForm1.h"
+#include "message/MessageRecord.h"
 #include "search/DeviceSearch.h"
 
 #include <QApplication>
@@ -11,6 +13,9 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <unistd.h>
 
 using namespace fw;
 
@@ -61,4 +66,27 @@ TEST(VisibleTextWindow, OutsideTextsAreShownAndWrittenAsOneLine) {
     EXPECT_EQ(ip->itemText(0),
               QStringLiteral("192.168.1.1  \\x0abox: Success: OK\\x0a - \\x1b[2J   normal"));
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Caption\\x7f\\x0a"));
+}
+
+TEST(VisibleTextWindow, HeadlessMessageCaptionIsOneLine) {
+    app();
+    QTemporaryDir temp;
+    const QByteArray path = temp.filePath(QStringLiteral("err")).toLocal8Bit();
+    // Standard error goes to a file while the presenter writes its line.
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    std::FILE* file = std::fopen(path.constData(), "w");
+    ASSERT_NE(file, nullptr);
+    ::dup2(::fileno(file), 2);
+    MessageRecord record;
+    record.caption = "Note\nbox: Success: OK";
+    MessageWindowPresenter(nullptr, true).showMessageWindow(record);
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    std::fclose(file);
+
+    QFile written(QString::fromLocal8Bit(path));
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), QByteArray("message: Note\\x0abox: Success: OK\n"));
 }
