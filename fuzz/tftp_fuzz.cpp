@@ -113,13 +113,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     engine.TFTPTimerTimer();
 
     // Replay what went out: write requests start the next file, data blocks must be its bytes.
+    // A retransmission repeats the last datagram exactly; it adds nothing.
     int file = -1;
     int expectedBlock = 0;
+    QByteArray previous;
     QList<QByteArray> assembled;
     for (const Sent& s : sent) {
         require(s.host == kRouter && s.port == TTFTPForm::RouterPort, "only to the router's port");
         require(s.bytes.size() >= 4 && s.bytes[0] == 0, "a TFTP packet");
         const int opcode = s.bytes[1];
+        if (opcode == TftpPacket::ReadRequest)
+            continue; // the reboot request
+        const bool repeat = s.bytes == previous;
+        previous = s.bytes;
+        if (repeat)
+            continue;
         if (opcode == TftpPacket::WriteRequest) {
             ++file;
             require(file < files.size(), "a write request per file");
@@ -127,12 +135,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             expectedBlock = 1;
             continue;
         }
-        if (opcode == TftpPacket::ReadRequest)
-            continue; // the reboot request
         require(opcode == TftpPacket::Data && file >= 0, "data only after a write request");
         const quint16 block = blockOf(s.bytes);
         const QByteArray payload = s.bytes.mid(4);
-        require(block == expectedBlock, "blocks go out once each, in order");
+        require(block == expectedBlock, "blocks go out in order, each once but for repeats");
         require(payload.size() <= TftpPacket::BlockSize, "at most 512 bytes a block");
         require(payload == files[file].mid((block - 1) * TftpPacket::BlockSize, payload.size()),
                 "a block carries exactly the file's bytes at its place");
