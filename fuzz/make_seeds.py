@@ -124,6 +124,12 @@ seeds = {
         "multiline": b"220-Welcome\r\n continued\r\n220 ready\r\n530 Login incorrect.\r\n",
         "refused": b"550 No such file\r\n429 busy\r\n",
     },
+    "ftprom": {
+        # LENGTH (0xFFFF: none), piece size selector, then the data connection's bytes
+        "limited": bytes([0x00, 0x28, 0x00]) + bytes(range(256)) * 2,
+        "no_limit": bytes([0xFF, 0xFF, 0x03]) + b"ROM" * 300,
+        "empty": bytes([0x00, 0x00, 0x01]),
+    },
     "tftp": {
         # file sizes, then "acknowledge what went out" steps, a timer tick, a stray error
         "two_files": bytes([0x05, 0x14, 0x04]) + b"\x01\x00" * 12 + b"\x02\x00",
