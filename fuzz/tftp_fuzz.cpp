@@ -4,11 +4,11 @@
 // to the router, and a run reported as a success has sent every file whole.
 
 #include "FuzzSupport.h"
-#include "ProcessState.h"
-#include "package/FileAttributes.h"
 #include "tftp/TTFTPForm.h"
 #include "tftp/TftpPacket.h"
-#include "upgrade/UpgradeForm.h"
+#include "transfer/FileAttributes.h"
+#include "transfer/Phase.h"
+#include "transfer/StopCounter.h"
 
 #include <QFile>
 #include <QTemporaryDir>
