@@ -19,6 +19,17 @@ void require(bool holds, const char* rule);
 // The process's QCoreApplication (created on first use).
 void ensureApp();
 
+// True when no character of `text` could end or rewrite a line: no C0 or C1 control, no DEL,
+// no Unicode line or paragraph separator. Written apart from the presenter's own test.
+inline bool singleLine(const QString& text) {
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029)
+            return false;
+    }
+    return true;
+}
+
 inline QByteArray bytesOf(const uint8_t* data, size_t size) {
     return QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
 }

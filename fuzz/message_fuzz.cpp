@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     again->text == record->text && again->liveTime == record->liveTime &&
                     again->colour == record->colour,
                 "a record survives serialize and parse");
-        require(isVisibleText(visibleText(RtfReader::decodeCp1252(record->caption))),
+        require(fuzz::singleLine(visibleText(RtfReader::decodeCp1252(record->caption))),
                 "a presented caption has no control character");
     }
 
