@@ -4,8 +4,8 @@
 
 #include "FuzzSupport.h"
 #include "message/MessageRecord.h"
-#include "message/MessageSelection.h"
 #include "message/RtfReader.h"
+#include "package/MessageSelection.h"
 #include "ui/VisibleText.h"
 
 #include <QtEndian>
