@@ -11,8 +11,8 @@
 #include "tftp/TTFTPForm.h"
 #include "ui/Headless.h"
 #include "ui/VisibleText.h"
+#include "upgrade/MainWindowLogic.h"
 #include "upgrade/UpgradeController.h"
-#include "upgrade/UpgradeForm.h"
 
 #include <QApplication>
 #include <QStringList>

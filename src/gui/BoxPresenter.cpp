@@ -1,20 +1,13 @@
 #include "BoxPresenter.h"
 
-#include "ui/Headless.h"
+#include "ui/VisibleText.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
-#include <cstdio>
 
 namespace fw {
 
 namespace {
-void writeLine(std::FILE* stream, const QString& line) {
-    const QByteArray bytes = line.toLocal8Bit() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
-
 QMessageBox::Icon qtIcon(BoxIcon icon) {
     switch (icon) {
     case BoxIcon::Information:
@@ -43,27 +36,6 @@ QMessageBox::StandardButtons qtButtons(BoxButtons buttons) {
     return QMessageBox::Ok;
 }
 } // namespace
-
-HeadlessPolicy HeadlessPolicy::fromEnvironment() {
-    HeadlessPolicy p;
-    p.enabled = headlessRun();
-    p.out = [](const QString& line) { writeLine(stdout, line); };
-    p.err = [](const QString& line) { writeLine(stderr, line); };
-    return p;
-}
-
-HeadlessPolicy HeadlessPolicy::capture(Writer out, Writer err) {
-    HeadlessPolicy p;
-    p.enabled = true;
-    p.out = std::move(out);
-    p.err = std::move(err);
-    return p;
-}
-
-BoxAnswer HeadlessPolicy::firstButton(BoxButtons buttons) {
-    return buttons == BoxButtons::Ok || buttons == BoxButtons::OkCancel ? BoxAnswer::Ok
-                                                                        : BoxAnswer::Yes;
-}
 
 BoxPresenter::BoxPresenter(QWidget* owner, const HeadlessPolicy& policy)
     : owner_(owner), policy_(policy) {}

@@ -36,7 +36,7 @@ TEST(VisibleTextWindow, OutsideTextsAreShownAndWrittenAsOneLine) {
     QTemporaryDir temp;
     DeviceSearch search;
     QStringList out, err;
-    UpgradeFormConfig config;
+    MainWindowLogicConfig config;
     config.tempBase = temp.path();
     config.probe = [](const QString&) {};
     TUpgradeForm1 w(search, config,

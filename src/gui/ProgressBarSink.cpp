@@ -1,31 +1,10 @@
-#include "WidgetSinks.h"
+#include "ProgressBarSink.h"
 
-#include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QStatusBar>
 #include <algorithm>
 #include <limits>
 
 namespace fw {
-
-MemoSink::MemoSink(QPlainTextEdit* memo, const HeadlessPolicy& policy)
-    : memo_(memo), policy_(policy) {}
-
-void MemoSink::appendLog(const QString& line) {
-    if (memo_)
-        memo_->appendPlainText(visibleText(line));
-    policy_.writeOut(line);
-}
-
-StatusBarSink::StatusBarSink(QStatusBar* bar, const HeadlessPolicy& policy)
-    : bar_(bar), policy_(policy) {}
-
-void StatusBarSink::setStatusText(const QString& text) {
-    text_ = text;
-    if (bar_)
-        bar_->showMessage(visibleText(text));
-    policy_.writeErr(QStringLiteral("status: ") + text);
-}
 
 ProgressBarSink::ProgressBarSink(QProgressBar* bar) : bar_(bar) {}
 

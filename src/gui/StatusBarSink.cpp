@@ -1,0 +1,19 @@
+#include "StatusBarSink.h"
+
+#include "ui/VisibleText.h"
+
+#include <QStatusBar>
+
+namespace fw {
+
+StatusBarSink::StatusBarSink(QStatusBar* bar, const HeadlessPolicy& policy)
+    : bar_(bar), policy_(policy) {}
+
+void StatusBarSink::setStatusText(const QString& text) {
+    text_ = text;
+    if (bar_)
+        bar_->showMessage(visibleText(text));
+    policy_.writeErr(QStringLiteral("status: ") + text);
+}
+
+} // namespace fw
