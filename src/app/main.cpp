@@ -1,6 +1,7 @@
 // Program entry: the main window first (its creation reads the command line and the package),
 // then, unless start-up ended the program, the search window and the message loop.
 
+#include "CommandLineInfo.h"
 #include "MessageWindowPresenter.h"
 #include "TRefreshForm.h"
 #include "TUpgradeForm1.h"
@@ -36,6 +37,9 @@ void headlessMessages(QtMsgType type, const QMessageLogContext& context, const Q
 } // namespace
 
 int main(int argc, char** argv) {
+    // --help and --version need neither a display nor the package.
+    if (const auto status = fw::CommandLineInfo::answer(argc, argv))
+        return *status;
     // A headless run needs no display at all.
     if (fw::headlessRun()) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
