@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, then builds and runs the whole suite twice: a normal build, and one
 # with AddressSanitizer and UndefinedBehaviorSanitizer (any report fails the run). After the normal
-# build, the Debian package is built, checked by lintian, installed and run.
+# build, the Debian package is built, checked by lintian, installed and run. Last, each fuzz
+# target runs for 20 seconds on a clang build (any finding fails the run).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 bash "$here/scripts/setup.sh"
@@ -23,4 +24,13 @@ timeout 300 bash "$here/scripts/package-check.sh" "$here/build" || status=1
 echo "== sanitizer build"
 bash "$here/scripts/build.sh" "$here/build-asan" -DFW_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 (cd "$here/build-asan" && ctest --output-on-failure -j2) || status=1
+
+echo "== fuzz targets (clang, libFuzzer, ASan+UBSan), 20 s each, two at a time"
+fuzz_start=$SECONDS
+if CC=clang CXX=clang++ bash "$here/scripts/build.sh" "$here/build-fuzz" -DFW_FUZZ=ON; then
+    bash "$here/fuzz/run.sh" 20 "$here/build-fuzz" || status=1
+else
+    status=1
+fi
+echo "fuzz stage: $((SECONDS - fuzz_start)) s"
 exit $status

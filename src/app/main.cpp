@@ -11,6 +11,7 @@
 #include "search/DeviceSearch.h"
 #include "tftp/TTFTPForm.h"
 #include "ui/Headless.h"
+#include "ui/VisibleText.h"
 #include "upgrade/MainWindowLogic.h"
 #include "upgrade/UpgradeController.h"
 
@@ -28,7 +29,8 @@ void headlessMessages(QtMsgType type, const QMessageLogContext& context, const Q
     if (text.contains(QLatin1String("does not support propagateSizeHints")) ||
         text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")))
         return;
-    fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+    // One line per message, like every other report line.
+    fprintf(stderr, "%s\n", qPrintable(fw::visibleText(qFormatLogMessage(type, context, text))));
     fflush(stderr);
 }
 

@@ -3,6 +3,7 @@
 // flushed), boxes are answered by their first button without showing anything. GUI thread.
 
 #include "ui/Sinks.h"
+#include "ui/VisibleText.h"
 
 #include <QString>
 #include <functional>
@@ -24,13 +25,14 @@ struct HeadlessPolicy {
     // Not headless: widgets only.
     static HeadlessPolicy interactive() { return HeadlessPolicy{}; }
 
+    // The text writer: control characters made visible, so one line is always one report.
     void writeOut(const QString& line) const {
         if (enabled && out)
-            out(line);
+            out(visibleText(line));
     }
     void writeErr(const QString& line) const {
         if (enabled && err)
-            err(line);
+            err(visibleText(line));
     }
 
     // The answer a headless run gives: the first button of the set.

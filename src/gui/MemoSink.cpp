@@ -1,5 +1,7 @@
 #include "MemoSink.h"
 
+#include "ui/VisibleText.h"
+
 namespace fw {
 
 MemoSink::MemoSink(SystemLogView* memo, const HeadlessPolicy& policy)
@@ -7,7 +9,7 @@ MemoSink::MemoSink(SystemLogView* memo, const HeadlessPolicy& policy)
 
 void MemoSink::appendLog(const QString& line) {
     if (memo_)
-        memo_->appendLine(line);
+        memo_->appendLine(visibleText(line));
     policy_.writeOut(line);
 }
 

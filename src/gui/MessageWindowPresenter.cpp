@@ -3,6 +3,7 @@
 #include "THintForm.h"
 #include "message/MessageRecord.h"
 #include "message/RtfReader.h"
+#include "ui/VisibleText.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -96,7 +97,7 @@ void MessageWindowPresenter::showHeadless(const MessageRecord& record) {
     if (session == 0)
         return;
     const QByteArray line =
-        "message: " + RtfReader::decodeCp1252(record.caption).toLocal8Bit() + '\n';
+        "message: " + visibleText(RtfReader::decodeCp1252(record.caption)).toLocal8Bit() + '\n';
     std::fputs(line.constData(), stderr);
     std::fflush(stderr);
     const std::chrono::milliseconds life = headlessLife(record.cappedLiveTime());

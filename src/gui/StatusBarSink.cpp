@@ -1,5 +1,7 @@
 #include "StatusBarSink.h"
 
+#include "ui/VisibleText.h"
+
 #include <QFontMetrics>
 #include <QStatusBar>
 
@@ -14,9 +16,9 @@ void StatusBarSink::setStatusText(const QString& text) {
         // The window keeps its size: a text that does not fit ends in "…", and its whole
         // wording is the tooltip.
         const int room = bar_->width() - StatusMargins;
-        const QString shown = bar_->fontMetrics().elidedText(text, Qt::ElideRight, room);
+        const QString shown = bar_->fontMetrics().elidedText(visibleText(text), Qt::ElideRight, room);
         bar_->showMessage(shown);
-        bar_->setToolTip(shown == text ? QString() : text);
+        bar_->setToolTip(shown == visibleText(text) ? QString() : visibleText(text));
     }
     policy_.writeErr(QStringLiteral("status: ") + text);
 }

@@ -1,6 +1,7 @@
 #include "THintForm.h"
 
 #include "RtfTextDocument.h"
+#include "ui/VisibleText.h"
 
 #include <QGuiApplication>
 #include <QPalette>
@@ -43,7 +44,7 @@ THintForm::THintForm(const MessageRecord& record, QWidget* owner)
     g_countDown = liveTime_;
     g_blinkState = TextShown;
 
-    setWindowTitle(RtfReader::decodeCp1252(record_.caption));
+    setWindowTitle(visibleText(RtfReader::decodeCp1252(record_.caption)));
     setModal(true);
     setGeometry(QRect(FirstPosition, WindowSize));
     if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen())

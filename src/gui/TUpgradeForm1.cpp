@@ -1,5 +1,7 @@
 #include "TUpgradeForm1.h"
 
+#include "ui/VisibleText.h"
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
@@ -271,7 +273,7 @@ Sinks TUpgradeForm1::sinks() {
 }
 
 void TUpgradeForm1::setCaption(const QString& caption) {
-    setWindowTitle(caption);
+    setWindowTitle(visibleText(caption)); // the settings' caption is stored in the package
 }
 
 QString TUpgradeForm1::caption() const {
@@ -293,7 +295,9 @@ void TUpgradeForm1::setIpText(const QString& text) {
 void TUpgradeForm1::setIpItems(const QStringList& lines) {
     const QStringList sorted = sortedIpItems(lines);
     IPComBox->clear();
-    IPComBox->addItems(sorted);
+    // Discovery texts come from the network: shown with their control characters visible.
+    for (const QString& line : sorted)
+        IPComBox->addItem(visibleText(line));
     fitIpPopup();
     IPComBox->setCurrentIndex(-1);
     IPComBox->setEditText(QString());

@@ -1,6 +1,7 @@
 #include "SimConfig.h"
 
 #include <array>
+#include <cctype>
 
 namespace routersim {
 
@@ -49,6 +50,24 @@ std::optional<int> count(const QString& v, int minimum) {
     if (!ok || n < minimum || n > MaxCount)
         return std::nullopt;
     return n;
+}
+
+// A text knob's bytes: "\xHH" (two hex digits) stands for that byte, so that control
+// characters can be given on a command line; every other character is taken as Latin-1.
+QByteArray textKnob(const QString& v) {
+    const QByteArray in = v.toLatin1();
+    const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    QByteArray out;
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        if (in[i] == '\\' && i + 3 < in.size() && in[i + 1] == 'x' && hex(in[i + 2]) &&
+            hex(in[i + 3])) {
+            out += char(in.mid(i + 2, 2).toInt(nullptr, 16));
+            i += 3;
+            continue;
+        }
+        out += in[i];
+    }
+    return out;
 }
 
 std::optional<unsigned> answerList(const QString& v) {
@@ -117,9 +136,9 @@ std::optional<RouterConfig> SimConfig::parseRouter(const QString& spec, QString*
             else
                 ok = false;
         } else if (key == u"romid") {
-            r.romId = value.toLatin1();
+            r.romId = textKnob(value);
         } else if (key == u"detail") {
-            r.detail = value.toLatin1();
+            r.detail = textKnob(value);
         } else if (key == u"echo") {
             const auto v = yesNo(value);
             ok = v.has_value();
@@ -217,7 +236,7 @@ QString SimConfig::usage() {
         "       routersim --help | --version\n"
         "router keys: state=normal|default|crashed  romid=TEXT  detail=TEXT  echo=yes|no\n"
         "             answers=none|query+boot+tftp+default  junk=N  extra=N  short=yes|no\n"
-        "             cut=N  delay=MS\n");
+        "             cut=N  delay=MS  (in a TEXT, \\xHH stands for that byte)\n");
 }
 
 } // namespace routersim

@@ -14,9 +14,6 @@ namespace {
 
 constexpr char kBoundary[] = "-----------------123456789";
 constexpr char kUpgrading[] = "Upgrading! Do NOT exit or power off the device.";
-// An alert text is cut to what the router's page shows.
-constexpr int kMaxAlertLength = 23;
-
 QString latin1(const QByteArray& b) {
     return QString::fromLatin1(b);
 }
@@ -209,32 +206,39 @@ int HttpEngine::CheckUploadResult() {
         sinks_.setStatus(QStringLiteral("Upgrade Failure"));
         return -1;
     }
+    const UploadVerdict v = ClassifyUploadReply(reply);
+    if (v.badRequestBox)
+        sinks_.showBox(QStringLiteral("error 00"), QStringLiteral("File Error"),
+                       BoxButtons::OkCancel);
+    sinks_.logLine(v.logLine);
+    resultText = v.resultText;
+    if (!v.status.isEmpty())
+        sinks_.setStatus(v.status);
+    return v.result;
+}
 
+HttpEngine::UploadVerdict HttpEngine::ClassifyUploadReply(const QByteArray& reply) {
+    const auto verdict = [](int result, const QString& log, const QString& text,
+                            const QString& status) {
+        return UploadVerdict{result, false, log, status, text};
+    };
+    const QString failureStatus = QStringLiteral("Upgrade failure");
     const qsizetype cas = reply.indexOf("--CAS");
     if (cas >= 0) {
         const QString code = latin1(reply.mid(cas + 6, 4));
-        if (code == QLatin1String("8000")) {
-            sinks_.logLine(QStringLiteral("Upgrade success in New version"));
-            resultText = QStringLiteral("Upgrade Successfully");
-            sinks_.setStatus(QStringLiteral("Upgrade Success"));
-            return 1;
-        }
-        if (code == QLatin1String("8001")) {
-            sinks_.logLine(QStringLiteral("Upgrade failure in New version"));
-            resultText = QStringLiteral("Upgrade failure");
-            sinks_.setStatus(QStringLiteral("Upgrade failure"));
-            return -1;
-        }
+        if (code == QLatin1String("8000"))
+            return verdict(1, QStringLiteral("Upgrade success in New version"),
+                           QStringLiteral("Upgrade Successfully"),
+                           QStringLiteral("Upgrade Success"));
+        if (code == QLatin1String("8001"))
+            return verdict(-1, QStringLiteral("Upgrade failure in New version"),
+                           QStringLiteral("Upgrade failure"), failureStatus);
         if (code == QLatin1String("8002")) {
-            sinks_.logLine(QStringLiteral("Unallowable upgrade file"));
-            resultText = QStringLiteral("Unallowable upgrade file");
-            sinks_.setStatus(QStringLiteral("Unallowable upgrade file"));
-            return -1;
+            const QString unallowable = QStringLiteral("Unallowable upgrade file");
+            return verdict(-1, unallowable, unallowable, unallowable);
         }
-        sinks_.logLine(QStringLiteral("unknow error code : ") + code);
-        resultText = QStringLiteral("unknow error code ") + code;
-        sinks_.setStatus(QStringLiteral("Upgrade failure"));
-        return -1;
+        return verdict(-1, QStringLiteral("unknow error code : ") + code,
+                       QStringLiteral("unknow error code ") + code, failureStatus);
     }
 
     if (reply.contains(" 200 OK")) {
@@ -245,38 +249,33 @@ int HttpEngine::CheckUploadResult() {
             qsizetype to = reply.indexOf('"', from);
             if (to < 0)
                 to = reply.size();
-            resultText = latin1(reply.mid(from, std::min<qsizetype>(to - from, kMaxAlertLength)));
-            sinks_.logLine(QStringLiteral("Upgrade failure with no CAS tag"));
-            sinks_.setStatus(QStringLiteral("Upgrade Failure"));
-            return -1;
+            return verdict(-1, QStringLiteral("Upgrade failure with no CAS tag"),
+                           latin1(reply.mid(from, std::min<qsizetype>(to - from, MaxAlertLength))),
+                           QStringLiteral("Upgrade Failure"));
         }
-        sinks_.logLine(QStringLiteral("Upgrade Complete in with no CAS tag"));
-        resultText = QStringLiteral("Upgrade Successfully");
-        sinks_.setStatus(QStringLiteral("Upgrade Success"));
-        return 1;
+        return verdict(1, QStringLiteral("Upgrade Complete in with no CAS tag"),
+                       QStringLiteral("Upgrade Successfully"), QStringLiteral("Upgrade Success"));
     }
 
-    QString line;
+    UploadVerdict v;
+    v.resultText = QStringLiteral("Unexpect receive data");
     if (reply.contains(" 301 ")) {
-        line = QStringLiteral("Unexpect remove port request");
+        v.logLine = QStringLiteral("Unexpect remove port request");
     } else if (reply.contains(" 400 ")) {
-        sinks_.showBox(QStringLiteral("error 00"), QStringLiteral("File Error"),
-                       BoxButtons::OkCancel);
-        line = QStringLiteral("Unexpect Bad request");
+        v.badRequestBox = true;
+        v.logLine = QStringLiteral("Unexpect Bad request");
     } else if (reply.contains(" 404 ")) {
-        line = QStringLiteral("Unexpect NO CGI Found");
+        v.logLine = QStringLiteral("Unexpect NO CGI Found");
     } else if (reply.contains(" 401 ")) {
-        line = QStringLiteral("Peer ask for authenticate 2");
+        v.logLine = QStringLiteral("Peer ask for authenticate 2");
     } else if (reply.contains(" 501 ")) {
-        line = QStringLiteral("Unexpect NOT support HTTP Upgrade");
+        v.logLine = QStringLiteral("Unexpect NOT support HTTP Upgrade");
     } else if (reply.contains(" 503 ")) {
-        line = QStringLiteral("Unexpect upgrade Not Complete error");
+        v.logLine = QStringLiteral("Unexpect upgrade Not Complete error");
     } else {
-        line = QStringLiteral("Unknow Error in check upgrade result");
+        v.logLine = QStringLiteral("Unknow Error in check upgrade result");
     }
-    sinks_.logLine(line);
-    resultText = QStringLiteral("Unexpect receive data");
-    return -1;
+    return v;
 }
 
 int HttpEngine::ConnectAndSend(const QByteArray& request, const QString& routerIp, quint16 port) {

@@ -61,6 +61,19 @@ public:
     // Reads and classifies the router's answer to the upload: 1 or -1.
     int CheckUploadResult();
 
+    // What the router's answer to the upload means, in the order it is reported: the "error 00"
+    // box, the log line, the status line (when not empty); resultText and the result (1 or -1).
+    struct UploadVerdict {
+        int result = -1;
+        bool badRequestBox = false;
+        QString logLine;
+        QString status;
+        QString resultText;
+    };
+    static UploadVerdict ClassifyUploadReply(const QByteArray& reply);
+    // The router's alert text taken into resultText is cut to this many characters.
+    static constexpr int MaxAlertLength = 23;
+
     void setConnectTimeout(std::chrono::milliseconds t) { socket_.setConnectTimeout(t); }
     void setTransferTimeout(std::chrono::milliseconds t) { socket_.setTransferTimeout(t); }
 

@@ -53,10 +53,6 @@ bool holdsLineBreakOrNul(const QByteArray& b) {
     return b.contains('\r') || b.contains('\n') || b.contains('\0');
 }
 
-QString casCode(const QByteArray& reply, qsizetype tag) {
-    return QString::fromLatin1(reply.mid(tag + 6, 4));
-}
-
 } // namespace
 
 void TurnEventsDuringExchange() {
@@ -85,6 +81,29 @@ QByteArray BasicAuthRequest(const QByteArray& base64Credentials, const QString& 
            "Connection: Keep-Alive\r\n"
            "Authorization: Basic " +
            base64Credentials + "\r\n\r\n";
+}
+
+LoginReply ClassifyLoginReply(const QByteArray& reply, bool index) {
+    if (reply.contains(" 200 OK"))
+        return LoginReply::Ok;
+    if (reply.contains("301 "))
+        return LoginReply::Redirect;
+    if (reply.contains(" 400 "))
+        return LoginReply::BadRequest;
+    if (reply.contains(" 404 "))
+        return LoginReply::NoCgi;
+    if (reply.contains(" 503 "))
+        return LoginReply::NotComplete;
+    if (index && reply.contains(" 401 "))
+        return LoginReply::AuthWanted;
+    return LoginReply::Other;
+}
+
+std::optional<QString> CasCode(const QByteArray& reply) {
+    const qsizetype tag = reply.indexOf("--CAS");
+    if (tag < 0)
+        return std::nullopt;
+    return QString::fromLatin1(reply.mid(tag + 6, 4));
 }
 
 std::optional<QByteArray> RedirectPortText(const QByteArray& reply) {
@@ -149,14 +168,16 @@ int CheckLogin(LoginContext& ctx, const QString& password, const QString& addres
             return LoginCode::BadReply;
         }
         const QByteArray& reply = ex.reply;
-        if (reply.contains(" 200 OK")) {
+        switch (ClassifyLoginReply(reply, false)) {
+        case LoginReply::Ok:
             alert = reply.contains("alert");
             toIndex = true;
-        } else if (reply.contains("301 ")) {
+            break;
+        case LoginReply::Redirect: {
             const auto text = RedirectPortText(reply);
             if (!text) {
                 toIndex = true;
-                continue;
+                break;
             }
             const auto newPort = ParsePortText(*text);
             const QString portText = QString::fromLatin1(*text);
@@ -171,22 +192,28 @@ int CheckLogin(LoginContext& ctx, const QString& password, const QString& addres
             }
             s.logLine(QStringLiteral("Resend login pkt in port : ") + portText);
             port = *newPort;
-        } else if (reply.contains(" 400 ")) {
+            break;
+        }
+        case LoginReply::BadRequest:
             s.showBox(QStringLiteral("error 01"), QStringLiteral("File Error"),
                       BoxButtons::OkCancel);
             s.logLine(QStringLiteral("Bad request in send login"));
             toIndex = true;
-        } else if (reply.contains(" 404 ")) {
+            break;
+        case LoginReply::NoCgi:
             if (extraLine == kRdBegin) {
                 s.logLine(QStringLiteral("NO CGI Found in send login"));
                 return LoginCode::NoCgi;
             }
             s.logLine(QStringLiteral("NO CGI Found, and test again"));
             extraLine = kRdBegin;
-        } else if (reply.contains(" 503 ")) {
+            break;
+        case LoginReply::NotComplete:
             s.logLine(QStringLiteral("Upgrade Not Complete at last time in send login"));
             toIndex = true;
-        } else {
+            break;
+        case LoginReply::AuthWanted:
+        case LoginReply::Other:
             s.logLine(QStringLiteral("Receive login PKT error in send login"));
             return LoginCode::BadReply;
         }
@@ -205,40 +232,40 @@ int CheckLogin(LoginContext& ctx, const QString& password, const QString& addres
         return LoginCode::BadReply;
     }
     const QByteArray& reply = ex.reply;
-    if (reply.contains(" 200 OK")) {
-        // the version check below
-    } else if (reply.contains("301 ")) {
+    switch (ClassifyLoginReply(reply, true)) {
+    case LoginReply::Ok:
+        break; // the version check below
+    case LoginReply::Redirect:
         s.logLine(QStringLiteral("unexpect port number error in send get_index PKT"));
         return LoginCode::PortRedirectFailed;
-    } else if (reply.contains(" 400 ")) {
+    case LoginReply::BadRequest:
         s.showBox(QStringLiteral("error 02"), QStringLiteral("File Error"), BoxButtons::OkCancel);
         s.logLine(QStringLiteral("Bad request in send get index"));
         return LoginCode::BadRequest;
-    } else if (reply.contains(" 404 ")) {
+    case LoginReply::NoCgi:
         s.logLine(QStringLiteral("NO CGI Found in send get index"));
         return LoginCode::NoCgi;
-    } else if (reply.contains(" 503 ")) {
+    case LoginReply::NotComplete:
         s.logLine(QStringLiteral("Upgrade Not Complete at last time in send get index"));
-    } else if (reply.contains(" 401 ")) {
+        break;
+    case LoginReply::AuthWanted:
         s.logLine(QStringLiteral("Peer ask for win-authentication"));
         return LoginCode::BasicAuthWanted;
-    } else {
+    case LoginReply::Other:
         s.logLine(QStringLiteral("Receive login PKT error in send get index"));
         return LoginCode::BadReply;
     }
 
-    const qsizetype tag = reply.indexOf("--CAS");
-    if (tag >= 0) {
-        const QString code = casCode(reply, tag);
-        if (code == QLatin1String("0003")) {
+    if (const auto code = CasCode(reply)) {
+        if (*code == QLatin1String("0003")) {
             s.logLine(QStringLiteral("Login password error in New version"));
             return LoginCode::WrongPassword;
         }
-        if (code == QLatin1String("8003")) {
+        if (*code == QLatin1String("8003")) {
             s.logLine(QStringLiteral("Login password correct in New version"));
             return port;
         }
-        s.logLine(QStringLiteral("unknow error code : ") + code);
+        s.logLine(QStringLiteral("unknow error code : ") + *code);
         return LoginCode::BadReply;
     }
 

@@ -56,6 +56,14 @@ inline constexpr int LoginReplyCapacity = 35160;
 // The port text of a 301 reply: the characters after the first ':' that is followed by '1'..'8',
 // up to the first CR or the end. std::nullopt when there is no such ':'.
 std::optional<QByteArray> RedirectPortText(const QByteArray& reply);
+// How the router answered a login request (or, with `index`, the index request): the first of
+// " 200 OK", "301 ", " 400 ", " 404 ", " 503 " (and for the index " 401 ") the reply holds.
+enum class LoginReply { Ok, Redirect, BadRequest, NoCgi, NotComplete, AuthWanted, Other };
+LoginReply ClassifyLoginReply(const QByteArray& reply, bool index);
+// The CAS code: the four characters (fewer at the reply's end) after the tag "--CAS" and the one
+// character that follows it. std::nullopt when the reply holds no tag.
+std::optional<QString> CasCode(const QByteArray& reply);
+
 // The decimal value (its low 16 bits) of a port text; std::nullopt unless all decimal digits.
 std::optional<quint16> ParsePortText(const QByteArray& text);
 

@@ -19,11 +19,6 @@ namespace {
 // look at that byte too.
 using ChunkBuffer = std::array<char, SocketClient::ChunkSize + 1>;
 
-// HTTP reply tests on the first chunk.
-bool chunkContains(const ChunkBuffer& chunk, qint64 n, const char* needle) {
-    return QByteArrayView(chunk.data(), n).contains(QByteArrayView(needle));
-}
-
 } // namespace
 
 SocketClient::SocketClient(BoxSink* box) : box_(box) {
@@ -242,6 +237,31 @@ int SocketClient::ReceiveToBuffer(QByteArray& reply, int capacity) {
     return n;
 }
 
+SocketClient::ReplyHead SocketClient::readReplyHead(const char* chunk, qint64 n) {
+    ReplyHead head;
+    const QByteArrayView first(chunk, n);
+    if (!first.contains(QByteArrayView(" 200 OK"))) {
+        head.badRequest = first.contains(QByteArrayView(" 400 "));
+        head.error = head.badRequest ? QStringLiteral("Bad Request !")
+                                     : QStringLiteral("unknown response error code !");
+        return head;
+    }
+    // The blank line CR LF CR LF: a line feed followed by a carriage return.
+    qint64 i = 0;
+    while (i < ChunkSize && !(chunk[i] == '\n' && chunk[i + 1] == '\r'))
+        ++i;
+    if (i >= ChunkSize) {
+        head.error = QStringLiteral("HTTP header parse error !");
+        return head;
+    }
+    if (i + 3 >= n) {
+        head.error = QStringLiteral("HTTP header parse length error !");
+        return head;
+    }
+    head.bodyStart = i + 3;
+    return head;
+}
+
 qint64 SocketClient::ReceiveToFile(const QString& path, ProgressSink* progress, qint64 bodyLimit,
                                    qint64* excess) {
     if (excess)
@@ -281,30 +301,15 @@ qint64 SocketClient::ReceiveToFile(const QString& path, ProgressSink* progress, 
         }
         qint64 bodyStart = 0;
         if (total == 0) {
-            if (!chunkContains(chunk, n, " 200 OK")) {
-                if (chunkContains(chunk, n, " 400 ")) {
-                    if (box_)
-                        box_->showBox(QStringLiteral("error 03"), QStringLiteral("File Error"),
-                                      BoxButtons::OkCancel);
-                    lastError = QStringLiteral("Bad Request !");
-                } else {
-                    lastError = QStringLiteral("unknown response error code !");
-                }
+            const ReplyHead head = readReplyHead(chunk.data(), n);
+            if (head.bodyStart < 0) {
+                if (head.badRequest && box_)
+                    box_->showBox(QStringLiteral("error 03"), QStringLiteral("File Error"),
+                                  BoxButtons::OkCancel);
+                lastError = head.error;
                 return -1;
             }
-            // The blank line CR LF CR LF: a line feed followed by a carriage return.
-            qint64 i = 0;
-            while (i < ChunkSize && !(chunk[size_t(i)] == '\n' && chunk[size_t(i) + 1] == '\r'))
-                ++i;
-            if (i >= ChunkSize) {
-                lastError = QStringLiteral("HTTP header parse error !");
-                return -1;
-            }
-            bodyStart = i + 3;
-            if (bodyStart >= n) {
-                lastError = QStringLiteral("HTTP header parse length error !");
-                return -1;
-            }
+            bodyStart = head.bodyStart;
         }
         qint64 body = n - bodyStart;
         qint64 over = 0;

@@ -70,6 +70,17 @@ public:
     qint64 ReceiveToFile(const QString& path, ProgressSink* progress = nullptr,
                          qint64 bodyLimit = -1, qint64* excess = nullptr);
 
+    // The head of an HTTP reply as ReceiveToFile reads it from the first chunk: `chunk` holds `n`
+    // received bytes (1 <= n <= ChunkSize) and zeros up to ChunkSize + 1 bytes. The body starts
+    // after the first LF CR and one more byte; -1 with `error` set when the chunk has no
+    // " 200 OK", no LF CR, or nothing after it. `badRequest`: the " 400 " answer ("error 03").
+    struct ReplyHead {
+        qint64 bodyStart = -1;
+        bool badRequest = false;
+        QString error;
+    };
+    static ReplyHead readReplyHead(const char* chunk, qint64 n);
+
     // The socket stack; on POSIX there is none to start, so these keep only the flag and the
     // start/stop balance, and their boxes cannot appear.
     static int StartNetwork(BoxSink* box);
