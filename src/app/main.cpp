@@ -1,6 +1,7 @@
 // Program entry: the main window first (its creation reads the command line and the package),
 // then, unless start-up ended the program, the search window and the message loop.
 
+#include "JsonLinesSignalExit.h"
 #include "MessageWindowPresenter.h"
 #include "ProcessState.h"
 #include "TRefreshForm.h"
@@ -10,6 +11,7 @@
 #include "search/DeviceSearch.h"
 #include "tftp/TTFTPForm.h"
 #include "ui/Headless.h"
+#include "ui/JsonLines.h"
 #include "upgrade/UpgradeController.h"
 #include "upgrade/UpgradeForm.h"
 
@@ -31,9 +33,18 @@ void headlessMessages(QtMsgType type, const QMessageLogContext& context, const Q
     fflush(stderr);
 }
 
+// The run's exit status; a JSON Lines run's last object says it.
+int finish(int status) {
+    if (fw::jsonLinesOutput())
+        fw::JsonLines::standardOutput().writeExit(status);
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (fw::jsonLinesOutput())
+        fw::JsonLinesSignalExit::install();
     // A headless run needs no display at all.
     if (fw::headlessRun()) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -55,7 +66,7 @@ int main(int argc, char** argv) {
     const QStringList args = QCoreApplication::arguments().mid(1);
     mainWindow->form().FormCreate(args, QCoreApplication::applicationFilePath());
     if (fw::ProcessState::quitAtStart)
-        return mainWindow->form().exitStatus;
+        return finish(mainWindow->form().exitStatus);
 
     fw::TRefreshForm refreshForm(search, mainWindow.get());
     mainWindow->setSearchWindow([&refreshForm] { refreshForm.exec(); });
@@ -69,5 +80,5 @@ int main(int argc, char** argv) {
 
     mainWindow->show();
     app.exec();
-    return mainWindow->form().exitStatus;
+    return finish(mainWindow->form().exitStatus);
 }

@@ -1,6 +1,9 @@
 #include "BoxPresenter.h"
 
 #include "ui/Headless.h"
+#include "ui/JsonLines.h"
+
+#include <QJsonArray>
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -49,6 +52,10 @@ HeadlessPolicy HeadlessPolicy::fromEnvironment() {
     p.enabled = headlessRun();
     p.out = [](const QString& line) { writeLine(stdout, line); };
     p.err = [](const QString& line) { writeLine(stderr, line); };
+    if (jsonLinesOutput())
+        p.json = [](const QString& kind, const QJsonObject& fields) {
+            JsonLines::standardOutput().write(kind, fields);
+        };
     return p;
 }
 
@@ -58,6 +65,70 @@ HeadlessPolicy HeadlessPolicy::capture(Writer out, Writer err) {
     p.out = std::move(out);
     p.err = std::move(err);
     return p;
+}
+
+void HeadlessPolicy::report(const QString& kind, const QString& text) const {
+    if (!enabled)
+        return;
+    if (json)
+        json(kind, {{QStringLiteral("text"), text}});
+    else if (kind == QLatin1String("log"))
+        writeOut(text);
+    else
+        writeErr(kind + QStringLiteral(": ") + text);
+}
+
+void HeadlessPolicy::reportBox(const QString& text, const QString& caption, BoxButtons buttons,
+                               BoxAnswer answer) const {
+    if (!enabled)
+        return;
+    if (!json) {
+        writeErr(BoxPresenter::headlessLine(text, caption));
+        return;
+    }
+    json(QStringLiteral("box"), {{QStringLiteral("caption"), caption},
+                                 {QStringLiteral("text"), text},
+                                 {QStringLiteral("buttons"), QJsonArray::fromStringList(
+                                                                 buttonNames(buttons))},
+                                 {QStringLiteral("answer"), answerName(answer)}});
+}
+
+void HeadlessPolicy::reportProgress(qint64 position, qint64 maximum) const {
+    if (!enabled)
+        return;
+    if (json)
+        json(QStringLiteral("progress"),
+             {{QStringLiteral("position"), position}, {QStringLiteral("maximum"), maximum}});
+    else
+        writeErr(QStringLiteral("progress: %1/%2").arg(position).arg(maximum));
+}
+
+QStringList HeadlessPolicy::buttonNames(BoxButtons buttons) {
+    switch (buttons) {
+    case BoxButtons::Ok:
+        return {QStringLiteral("OK")};
+    case BoxButtons::OkCancel:
+        return {QStringLiteral("OK"), QStringLiteral("Cancel")};
+    case BoxButtons::YesNoCancel:
+        return {QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("Cancel")};
+    case BoxButtons::YesOnly:
+        return {QStringLiteral("Yes")};
+    }
+    return {};
+}
+
+QString HeadlessPolicy::answerName(BoxAnswer answer) {
+    switch (answer) {
+    case BoxAnswer::Ok:
+        return QStringLiteral("OK");
+    case BoxAnswer::Cancel:
+        return QStringLiteral("Cancel");
+    case BoxAnswer::Yes:
+        return QStringLiteral("Yes");
+    case BoxAnswer::No:
+        return QStringLiteral("No");
+    }
+    return {};
 }
 
 BoxAnswer HeadlessPolicy::firstButton(BoxButtons buttons) {
@@ -76,8 +147,9 @@ QString BoxPresenter::headlessLine(const QString& text, const QString& caption) 
 BoxAnswer BoxPresenter::showBox(const QString& text, const QString& caption, BoxButtons buttons,
                                 BoxIcon icon) {
     if (policy_.enabled) {
-        policy_.writeErr(headlessLine(text, caption));
-        return HeadlessPolicy::firstButton(buttons);
+        const BoxAnswer answer = HeadlessPolicy::firstButton(buttons);
+        policy_.reportBox(text, caption, buttons, answer);
+        return answer;
     }
     // A box without a caption of its own carries the application's name, as the platform does.
     const QString title = caption.isNull() ? QCoreApplication::applicationName() : caption;

@@ -5,6 +5,7 @@
 
 #include "ui/Sinks.h"
 
+#include <QJsonObject>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -16,9 +17,12 @@ namespace fw {
 struct HeadlessPolicy {
     using Writer = std::function<void(const QString& line)>;
 
+    using JsonWriter = std::function<void(const QString& kind, const QJsonObject& fields)>;
+
     bool enabled = false;
     Writer out; // standard output: System Log lines
-    Writer err; // standard error: boxes, status changes, router lists
+    Writer err; // standard error: boxes, status changes, router lists, progress
+    JsonWriter json; // JSON Lines runs: every report as one object instead of a line
 
     // FWUPGRADE_HEADLESS from the environment, the process's standard streams.
     static HeadlessPolicy fromEnvironment();
@@ -36,8 +40,17 @@ struct HeadlessPolicy {
             err(line);
     }
 
+    // One report: a "log" text as a bare line on standard output, any other kind as
+    // "<kind>: <text>" on standard error; in JSON Lines runs an object with that text.
+    void report(const QString& kind, const QString& text) const;
+    void reportBox(const QString& text, const QString& caption, BoxButtons buttons,
+                   BoxAnswer answer) const;
+    void reportProgress(qint64 position, qint64 maximum) const;
+
     // The answer a headless run gives: the first button of the set.
     static BoxAnswer firstButton(BoxButtons buttons);
+    static QStringList buttonNames(BoxButtons buttons);
+    static QString answerName(BoxAnswer answer);
 };
 
 class BoxPresenter final : public BoxSink {

@@ -66,7 +66,7 @@ TUpgradeForm1::TUpgradeForm1(DeviceSearch& search, UpgradeFormConfig config, Hea
 
     memoSink_ = std::make_unique<MemoSink>(Memo1, policy_);
     statusSink_ = std::make_unique<StatusBarSink>(StatusBar1, policy_);
-    progressSink_ = std::make_unique<ProgressBarSink>(ProgressBar1);
+    progressSink_ = std::make_unique<ProgressBarSink>(ProgressBar1, policy_);
     boxPresenter_ = std::make_unique<BoxPresenter>(this, policy_);
 
     setFixedSize(ClientWidth, ClientHeight);
@@ -286,7 +286,7 @@ void TUpgradeForm1::setIpItems(const QStringList& lines) {
     IPComBox->setCurrentIndex(-1);
     IPComBox->setEditText(QString());
     for (const QString& line : sorted)
-        policy_.writeErr(QStringLiteral("list: ") + line);
+        policy_.report(QStringLiteral("list"), line);
 }
 
 QStringList TUpgradeForm1::ipItems() const {

@@ -14,7 +14,7 @@ MemoSink::MemoSink(QPlainTextEdit* memo, const HeadlessPolicy& policy)
 void MemoSink::appendLog(const QString& line) {
     if (memo_)
         memo_->appendPlainText(line);
-    policy_.writeOut(line);
+    policy_.report(QStringLiteral("log"), line);
 }
 
 StatusBarSink::StatusBarSink(QStatusBar* bar, const HeadlessPolicy& policy)
@@ -24,13 +24,20 @@ void StatusBarSink::setStatusText(const QString& text) {
     text_ = text;
     if (bar_)
         bar_->showMessage(text);
-    policy_.writeErr(QStringLiteral("status: ") + text);
+    policy_.report(QStringLiteral("status"), text);
 }
 
-ProgressBarSink::ProgressBarSink(QProgressBar* bar) : bar_(bar) {}
+ProgressBarSink::ProgressBarSink(QProgressBar* bar, const HeadlessPolicy& policy)
+    : bar_(bar), policy_(policy) {
+    clock_.start();
+    held_.setSingleShot(true);
+    QObject::connect(&held_, &QTimer::timeout, [this] { reportHeadless(); });
+}
 
 void ProgressBarSink::setProgressMaximum(qint64 maximum) {
     maximum_ = std::max<qint64>(maximum, 0);
+    throttle_.setMaximum(maximum_);
+    held_.stop();
     show();
 }
 
@@ -44,7 +51,18 @@ void ProgressBarSink::advanceProgress(qint64 delta) {
     show();
 }
 
+void ProgressBarSink::reportHeadless() {
+    if (!policy_.enabled)
+        return;
+    const std::chrono::milliseconds now(clock_.elapsed());
+    if (const auto position = throttle_.offer(position_, now))
+        policy_.reportProgress(*position, throttle_.maximum());
+    else if (throttle_.pending() && !held_.isActive())
+        held_.start(throttle_.wait(now));
+}
+
 void ProgressBarSink::show() {
+    reportHeadless();
     if (!bar_)
         return;
     constexpr qint64 widest = std::numeric_limits<int>::max();

@@ -1,12 +1,16 @@
 #pragma once
 // The progress sinks over the main window's widgets: Memo1 (System Log), StatusBar1 (status line)
 // and ProgressBar1. In headless runs log lines also go to standard output and status changes to
-// standard error. GUI thread only; workers reach them through GuiThreadSinks.
+// standard error, and the bar's moves as throttled "progress:" lines. GUI thread only; workers
+// reach them through GuiThreadSinks.
 
 #include "BoxPresenter.h"
+#include "ui/ProgressThrottle.h"
 #include "ui/Sinks.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
 #include <QtGlobal>
 
 class QPlainTextEdit;
@@ -40,7 +44,7 @@ private:
 // Byte counts may exceed the widget's int range: beyond it both values are scaled down alike.
 class ProgressBarSink final : public ProgressSink {
 public:
-    explicit ProgressBarSink(QProgressBar* bar);
+    ProgressBarSink(QProgressBar* bar, const HeadlessPolicy& policy);
     void setProgressMaximum(qint64 maximum) override;
     void setProgressPosition(qint64 position) override;
     void advanceProgress(qint64 delta) override;
@@ -50,8 +54,13 @@ public:
 
 private:
     void show();
+    void reportHeadless();
 
     QPointer<QProgressBar> bar_;
+    const HeadlessPolicy& policy_;
+    ProgressThrottle throttle_;
+    QElapsedTimer clock_;
+    QTimer held_; // reports a move the throttle held back
     qint64 maximum_ = 100;
     qint64 position_ = 0;
 };
