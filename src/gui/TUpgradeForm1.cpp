@@ -402,6 +402,7 @@ void TUpgradeForm1::releaseWindow() {
     released_ = true;
     StopTimer->stop();
     idleCheck_.stop();
+    progressSink_->flushHeadless();
     form_->FormClose();
     close();
 }
@@ -502,6 +503,7 @@ void TUpgradeForm1::closeEvent(QCloseEvent* event) {
     closed_ = true;
     StopTimer->stop();
     idleCheck_.stop();
+    progressSink_->flushHeadless();
     form_->FormClose();
     event->accept();
     // The main window closing ends the program, whatever other windows exist.

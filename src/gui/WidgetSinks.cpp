@@ -3,6 +3,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QThread>
 #include <algorithm>
 #include <limits>
 
@@ -59,6 +60,14 @@ void ProgressBarSink::reportHeadless() {
         policy_.reportProgress(*position, throttle_.maximum());
     else if (throttle_.pending() && !held_.isActive())
         held_.start(throttle_.wait(now));
+}
+
+void ProgressBarSink::flushHeadless() {
+    if (!throttle_.pending())
+        return;
+    held_.stop();
+    QThread::msleep(ulong(throttle_.wait(std::chrono::milliseconds(clock_.elapsed())).count()));
+    reportHeadless();
 }
 
 void ProgressBarSink::show() {

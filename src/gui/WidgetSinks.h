@@ -51,6 +51,8 @@ public:
 
     qint64 maximum() const { return maximum_; }
     qint64 position() const { return position_; }
+    // A move still held back is reported now, after the rest of its gap (the run ends).
+    void flushHeadless();
 
 private:
     void show();
