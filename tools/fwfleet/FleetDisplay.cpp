@@ -73,10 +73,11 @@ bool FleetDisplay::allDone(const FleetRunner& runner) {
 
 QJsonDocument FleetDisplay::report(const FleetRunner& runner) {
     QJsonArray routers;
-    int done = 0;
+    int done = 0, failed = 0;
     for (const auto& job : runner.jobs()) {
         routers.append(job->reportEntry());
         done += job->state() == JobState::Done ? 1 : 0;
+        failed += job->state() == JobState::Failed ? 1 : 0;
     }
     const int total = int(runner.jobs().size());
     return QJsonDocument(QJsonObject{
@@ -84,7 +85,8 @@ QJsonDocument FleetDisplay::report(const FleetRunner& runner) {
         {QStringLiteral("summary"),
          QJsonObject{{QStringLiteral("routers"), total},
                      {QStringLiteral("done"), done},
-                     {QStringLiteral("failed"), total - done},
+                     {QStringLiteral("failed"), failed},
+                     {QStringLiteral("notStarted"), total - done - failed},
                      {QStringLiteral("interrupted"), runner.stopping()}}}});
 }
 
