@@ -7,7 +7,7 @@
 
 #include "WebServer.h"
 #include "http/HttpEngine.h"
-#include "package/FileAttributes.h"
+#include "transfer/FileAttributes.h"
 
 #include <QCoreApplication>
 #include <QFile>

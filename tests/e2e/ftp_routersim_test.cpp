@@ -5,7 +5,7 @@
 #include "support/NetNamespace.h"
 
 #include "ftp/TmyFTPForm.h"
-#include "package/FileAttributes.h"
+#include "transfer/FileAttributes.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // the System Log. With FW_MAIN_WINDOW_SHOT set, the picture is saved there (docs/main-window.png).
 
 #include "TUpgradeForm1.h"
-#include "package/FileAttributes.h"
 #include "search/DeviceSearch.h"
+#include "transfer/FileAttributes.h"
 
 #include <QApplication>
 #include <QComboBox>

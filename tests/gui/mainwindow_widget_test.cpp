@@ -1,5 +1,6 @@
 // The main window widget offscreen: its controls, layouts, keys, sinks and headless behaviour.
 
+#include "ProcessState.h"
 #include "TUpgradeForm1.h"
 #include "search/DeviceSearch.h"
 

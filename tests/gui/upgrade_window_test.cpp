@@ -4,9 +4,9 @@
 
 #include "TUpgradeForm1.h"
 #include "WebServer.h"
-#include "package/FileAttributes.h"
 #include "search/DeviceSearch.h"
 #include "support/EventPump.h"
+#include "transfer/FileAttributes.h"
 #include "upgrade/UpgradeController.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "message/MessageRecord.h"
-#include "package/FileAttributes.h"
 #include "package/FileSelector.h"
 #include "socket_test_support.h"
+#include "transfer/FileAttributes.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -5,8 +5,8 @@
 #include "ftp/TmyFTPForm.h"
 #include "ftp_test_support.h"
 #include "message/MessageRecord.h"
-#include "package/FileAttributes.h"
 #include "socket_test_support.h"
+#include "transfer/FileAttributes.h"
 
 using namespace fw;
 using namespace fw::test;

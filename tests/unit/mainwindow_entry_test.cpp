@@ -1,8 +1,8 @@
 // The router choice: presets, methods and layouts per device type, typed addresses, Refresh,
 // the list, the password events and Browse.
 
-#include "package/FileAttributes.h"
 #include "support/FakeMainView.h"
+#include "transfer/FileAttributes.h"
 
 #include <gtest/gtest.h>
 

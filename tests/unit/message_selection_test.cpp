@@ -1,6 +1,6 @@
 #include "message/MessageRecord.h"
 #include "message/MessageSelection.h"
-#include "package/FileAttributes.h"
+#include "transfer/FileAttributes.h"
 
 #include <gtest/gtest.h>
 

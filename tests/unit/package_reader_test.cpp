@@ -1,9 +1,9 @@
 #include "message/MessageRecord.h"
 #include "package/EmbeddedPackage.h"
 #include "package/ExtractionCleanup.h"
-#include "package/FileAttributes.h"
 #include "package/PackageFormat.h"
 #include "package/TempDirectory.h"
+#include "transfer/FileAttributes.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "message/MessageRecord.h"
-#include "package/FileAttributes.h"
 #include "settings/SettingsRecord.h"
+#include "transfer/FileAttributes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 // The command line of the main window: put/set/get, "null", "log", and parameter errors.
 
-#include "package/FileAttributes.h"
+#include "ProcessState.h"
 #include "support/FakeMainView.h"
+#include "transfer/FileAttributes.h"
 
 #include <QDir>
 #include <QFile>

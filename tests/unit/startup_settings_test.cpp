@@ -1,8 +1,9 @@
 // Start-up from the package: the reader's results, the settings record and the start decisions.
 
-#include "package/FileAttributes.h"
+#include "ProcessState.h"
 #include "package/PackageFormat.h"
 #include "support/FakeMainView.h"
+#include "transfer/FileAttributes.h"
 
 #include <QDir>
 #include <QFile>

@@ -7,11 +7,11 @@
 #include "SimConfig.h"
 #include "TftpServer.h"
 #include "Transcript.h"
-#include "package/FileAttributes.h"
 #include "support/EventPump.h"
 #include "support/FakeMainView.h"
 #include "tftp/TTFTPForm.h"
 #include "tftp/TftpPacket.h"
+#include "transfer/FileAttributes.h"
 #include "upgrade/UpgradeForm.h"
 
 #include <QCoreApplication>

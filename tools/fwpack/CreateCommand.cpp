@@ -2,8 +2,8 @@
 
 #include "FwpackSupport.h"
 
-#include "package/FileAttributes.h"
 #include "package/PackageFormat.h"
+#include "transfer/FileAttributes.h"
 
 #include <QFileInfo>
 

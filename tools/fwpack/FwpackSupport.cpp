@@ -1,6 +1,6 @@
 #include "FwpackSupport.h"
 
-#include "package/FileAttributes.h"
+#include "transfer/FileAttributes.h"
 
 #include <QFileInfo>
 #include <QTemporaryFile>

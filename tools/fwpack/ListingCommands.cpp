@@ -2,9 +2,9 @@
 
 #include "FwpackSupport.h"
 
-#include "package/FileAttributes.h"
 #include "package/PackageFormat.h"
 #include "package/TempDirectory.h"
+#include "transfer/FileAttributes.h"
 
 #include <QDir>
 #include <QFileInfo>

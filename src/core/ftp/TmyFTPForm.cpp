@@ -1,6 +1,6 @@
 #include "ftp/TmyFTPForm.h"
 
-#include "package/FileAttributes.h"
+#include "transfer/FileAttributes.h"
 
 #include <QFile>
 

@@ -6,7 +6,8 @@
 
 #include "ftp/TFtpClient.h"
 #include "package/FileSelector.h"
-#include "upgrade/TransferServices.h"
+#include "transfer/FtpRomReadService.h"
+#include "transfer/FtpUpgradeService.h"
 
 #include <QObject>
 #include <QString>

@@ -3,10 +3,10 @@
 // the chosen files) and the ROM read. Lives for one exchange; the upload runs on the HTTP worker
 // thread and reports only through the sinks it is handed.
 
-#include "ProcessState.h"
 #include "net/SocketClient.h"
-#include "package/ExtractionList.h"
 #include "package/FileSelector.h"
+#include "transfer/ExtractionList.h"
+#include "transfer/StopCounter.h"
 #include "ui/Sinks.h"
 
 #include <QByteArray>

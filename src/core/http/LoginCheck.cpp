@@ -1,6 +1,7 @@
 #include "http/LoginCheck.h"
 
 #include "net/SocketClient.h"
+#include "transfer/Method.h"
 
 namespace fw {
 
@@ -247,12 +248,12 @@ int CheckLogin(LoginContext& ctx, const QString& password, const QString& addres
 
     // Old firmware: upgraded by FTP, unless FTP failed last time.
     if (ctx.upgradeMethod) {
-        if (*ctx.upgradeMethod == 133) {
-            *ctx.upgradeMethod = 2;
+        if (*ctx.upgradeMethod == Method::HttpAfterFtp) {
+            *ctx.upgradeMethod = Method::Http;
             s.logLine(QStringLiteral("FTP Mode upgrade fail last time..."));
             s.logLine(QStringLiteral("Try to use HTTP Mode to upgrade "));
         } else {
-            *ctx.upgradeMethod = 3;
+            *ctx.upgradeMethod = Method::Ftp;
         }
     }
     s.logLine(QStringLiteral("Old version detect"));

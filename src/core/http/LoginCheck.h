@@ -27,8 +27,8 @@ inline constexpr int BasicAuthWanted = -24;
 
 struct LoginContext {
     Sinks sinks; // System Log and the "File Error" boxes
-    qint16* upgradeMethod =
-        nullptr;          // the main window's UpgradeMethod (old firmware: 3, or 2 after 133)
+    // The run's UpgradeMethod: old firmware sets Method::Ftp, or Method::Http after HttpAfterFtp.
+    qint16* upgradeMethod = nullptr;
     quint16 webPort = 80; // the first login port and the Basic authentication port
     // Bound on each send and receive of an exchange (the router closes after its reply).
     std::chrono::milliseconds transferTimeout = std::chrono::seconds(60);

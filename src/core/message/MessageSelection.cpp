@@ -1,7 +1,7 @@
 #include "message/MessageSelection.h"
 
 #include "message/MessageRecord.h"
-#include "package/FileAttributes.h"
+#include "transfer/FileAttributes.h"
 
 namespace fw {
 

@@ -2,9 +2,9 @@
 
 #include "message/MessageSelection.h"
 #include "package/ExtractionCleanup.h"
-#include "package/FileAttributes.h"
 #include "package/PackageFormat.h"
 #include "package/TempDirectory.h"
+#include "transfer/FileAttributes.h"
 
 #include <QFile>
 #include <QtEndian>

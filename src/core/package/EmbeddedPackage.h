@@ -2,7 +2,7 @@
 // Reader of the package appended to the running executable: extracts every embedded file into a
 // private directory inside the temporary directory and deletes them at destruction. GUI thread.
 
-#include "package/ExtractionList.h"
+#include "transfer/ExtractionList.h"
 #include "ui/Sinks.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #include "package/FileSelector.h"
 
-#include "package/FileAttributes.h"
+#include "transfer/FileAttributes.h"
 
 #include <QFile>
 #include <exception>

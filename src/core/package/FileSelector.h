@@ -5,7 +5,7 @@
 // of what was chosen, and message files shown on the way. Lives on the thread of its engine.
 
 #include "message/MessageSelection.h"
-#include "package/ExtractionList.h"
+#include "transfer/ExtractionList.h"
 #include "ui/Sinks.h"
 
 #include <QString>

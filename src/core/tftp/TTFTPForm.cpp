@@ -1,10 +1,10 @@
 #include "tftp/TTFTPForm.h"
 
-#include "package/FileAttributes.h"
 #include "search/WaitMs.h"
 #include "tftp/TftpPacket.h"
 #include "tftp/TftpUdpLink.h"
-#include "upgrade/UpgradeForm.h"
+#include "transfer/FileAttributes.h"
+#include "transfer/Phase.h"
 
 #include <climits>
 

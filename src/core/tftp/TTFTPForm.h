@@ -8,7 +8,7 @@
 // GUI thread.
 
 #include "package/FileSelector.h"
-#include "upgrade/TransferServices.h"
+#include "transfer/TftpUpgradeService.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,8 +1,8 @@
 // The main window's layouts, the router choice and its buttons: SetLayout, FillDeviceList,
 // IPComBoxChange, Refresh, Browse, Exit, closing and the service keys.
 
-#include "package/FileAttributes.h"
 #include "search/DeviceSearch.h"
+#include "transfer/FileAttributes.h"
 #include "upgrade/MainView.h"
 #include "upgrade/UpgradeForm.h"
 

@@ -1,7 +1,8 @@
 // Start-up of the main window: FormCreate, the command line, FormActivate and ReadSettings.
 
-#include "package/FileAttributes.h"
+#include "ProcessState.h"
 #include "search/DeviceSearch.h"
+#include "transfer/FileAttributes.h"
 #include "upgrade/MainView.h"
 #include "upgrade/UpgradeForm.h"
 

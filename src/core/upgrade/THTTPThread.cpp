@@ -1,7 +1,7 @@
 #include "upgrade/THTTPThread.h"
 
 #include "http/HttpEngine.h"
-#include "upgrade/UpgradeForm.h"
+#include "transfer/Phase.h"
 
 #include <QMutexLocker>
 

@@ -3,8 +3,8 @@
 // outcome in the stop counter and the phase. Its run() lives on the worker thread; the object is
 // created, joined and deleted by the GUI thread (the upgrade controller).
 
-#include "ProcessState.h"
-#include "package/ExtractionList.h"
+#include "transfer/ExtractionList.h"
+#include "transfer/StopCounter.h"
 #include "ui/Sinks.h"
 
 #include <QMutex>

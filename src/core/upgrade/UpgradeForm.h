@@ -3,10 +3,12 @@
 // choice, the layouts, Exit and closing. The widget (TUpgradeForm1) only forwards its events
 // here; the upgrade controller (UpgradeController) runs Upgrade and the StopTimer. GUI thread.
 
-#include "ProcessState.h"
 #include "package/EmbeddedPackage.h"
-#include "package/ExtractionList.h"
 #include "settings/SettingsRecord.h"
+#include "transfer/ExtractionList.h"
+#include "transfer/Method.h"
+#include "transfer/Phase.h"
+#include "transfer/StopCounter.h"
 #include "upgrade/MainView.h"
 
 #include <QString>
@@ -28,18 +30,6 @@ inline constexpr int Failed = 1;       // upgrade or read-back failed
 inline constexpr int StartupEnded = 2; // unreadable package or settings
 inline constexpr int NeedsPerson = 3;  // headless run reached a state only a person could leave
 } // namespace ExitStatus
-
-// UpgradePhase values.
-namespace Phase {
-inline constexpr qint16 TftpRunning = 11, TftpSucceeded = 12, TftpFailed = 13;
-inline constexpr qint16 HttpRunning = 121, HttpAccepted = 122, HttpFailed = 123;
-inline constexpr qint16 FtpRunning = 131, FtpSucceeded = 132, FtpFailed = 133;
-} // namespace Phase
-
-// UpgradeMethod values.
-namespace Method {
-inline constexpr qint16 None = 0, Tftp = 1, Http = 2, Ftp = 3, HttpAfterFtp = 133;
-} // namespace Method
 
 // Key codes ExitKeyDown understands (with Alt held).
 enum class ServiceKey { F1, F2, F3, F5, Other };

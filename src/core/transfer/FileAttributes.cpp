@@ -1,4 +1,4 @@
-#include "package/FileAttributes.h"
+#include "transfer/FileAttributes.h"
 
 namespace fw {
 
@@ -9,8 +9,8 @@ void AddSectionLetter(QString& letters, quint16 attribute) {
 }
 
 QString cutPath(const QString& path) {
-    const qsizetype cut = std::max(path.lastIndexOf(QLatin1Char('/')),
-                                   path.lastIndexOf(QLatin1Char('\\')));
+    const qsizetype cut =
+        std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
     return cut < 0 ? path : path.mid(cut + 1);
 }
 
