@@ -3,11 +3,11 @@
 
 #include "JsonLinesSignalExit.h"
 #include "MessageWindowPresenter.h"
-#include "ProcessState.h"
 #include "TRefreshForm.h"
 #include "TUpgradeForm1.h"
 #include "ftp/TmyFTPForm.h"
 #include "package/ExtractionCleanup.h"
+#include "process/ProcessState.h"
 #include "search/DeviceSearch.h"
 #include "tftp/TTFTPForm.h"
 #include "ui/Headless.h"

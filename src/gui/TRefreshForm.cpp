@@ -1,6 +1,5 @@
 #include "TRefreshForm.h"
 
-#include "ProcessState.h"
 #include "search/DeviceSearch.h"
 
 #include <QLabel>
@@ -79,10 +78,10 @@ void TRefreshForm::FormActivate() {
     search_.ClearDevices();
     ProgressBar1->setRange(0, ProgressMaximum);
     ProgressBar1->setValue(0);
-    ProcessState::repeatSearch = true;
+    DeviceSearch::requestRepeat();
     runBroadcastSearch();
     // The repeat runs before the window closes, so whoever showed it reads the final list.
-    if (ProcessState::repeatSearch && !search_.lastSearchAbandoned())
+    if (DeviceSearch::repeatRequested() && !search_.lastSearchAbandoned())
         Timer1->start();
     else
         close();

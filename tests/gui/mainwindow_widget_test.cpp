@@ -1,7 +1,7 @@
 // The main window widget offscreen: its controls, layouts, keys, sinks and headless behaviour.
 
-#include "ProcessState.h"
 #include "TUpgradeForm1.h"
+#include "process/ProcessState.h"
 #include "search/DeviceSearch.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 // The search window offscreen: its fixed layout, and modal runs inside the private network
 // namespace (exec returns after the repeat search; progress reaches 100 with a router).
 
-#include "ProcessState.h"
 #include "TRefreshForm.h"
+#include "process/ProcessState.h"
 #include "search/DeviceSearch.h"
 #include "support/NetNamespace.h"
 

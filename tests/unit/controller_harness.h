@@ -3,7 +3,7 @@
 // filled by hand, an echo that never leaves the process, files in a private directory and the
 // router's web server on 127.0.0.1 (an ephemeral port). Test thread = GUI thread.
 
-#include "ProcessState.h"
+#include "process/ProcessState.h"
 #include "support/EventPump.h"
 #include "support/FakeMainView.h"
 #include "transfer/FileAttributes.h"

@@ -1,5 +1,6 @@
 #include "WebServer.h"
 #include "http/LoginCheck.h"
+#include "search/DeviceList.h"
 #include "socket_test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "message/MessageRecord.h"
-#include "message/MessageSelection.h"
+#include "package/MessageSelection.h"
 #include "transfer/FileAttributes.h"
 
 #include <gtest/gtest.h>

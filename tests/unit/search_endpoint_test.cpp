@@ -2,7 +2,7 @@
 
 #include "net/IcmpEcho.h"
 #include "net/UdpEndpoint.h"
-#include "search/WaitMs.h"
+#include "process/WaitMs.h"
 
 #include <gtest/gtest.h>
 

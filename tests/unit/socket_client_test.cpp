@@ -1,6 +1,7 @@
-#include "ProcessState.h"
 #include "net/SocketClient.h"
 #include "net/SocketErrors.h"
+#include "process/ProcessState.h"
+#include "search/DeviceSearch.h"
 #include "socket_test_support.h"
 
 #include <QFile>
@@ -49,6 +50,7 @@ TEST(SocketErrorTextTest, FixedTextsAndUnknownNumbers) {
 }
 
 TEST(SocketErrorTextTest, NoRouteToHostStopsTheRepeatedSearch) {
+    const DeviceSearch search; // installs its no-route hook
     ProcessState::repeatSearch = true;
     EXPECT_EQ(SocketErrorText(10060), QStringLiteral("Connection timed out."));
     EXPECT_TRUE(ProcessState::repeatSearch);

@@ -1,6 +1,6 @@
 // The command line of the main window: put/set/get, "null", "log", and parameter errors.
 
-#include "ProcessState.h"
+#include "process/ProcessState.h"
 #include "support/FakeMainView.h"
 #include "transfer/FileAttributes.h"
 

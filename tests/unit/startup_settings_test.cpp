@@ -1,7 +1,7 @@
 // Start-up from the package: the reader's results, the settings record and the start decisions.
 
-#include "ProcessState.h"
 #include "package/PackageFormat.h"
+#include "process/ProcessState.h"
 #include "support/FakeMainView.h"
 #include "transfer/FileAttributes.h"
 

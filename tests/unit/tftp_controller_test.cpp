@@ -3,7 +3,7 @@
 // loader abandons, which only the StopTimer watchdog ends.
 
 #include "controller_harness.h"
-#include "search/WaitMs.h"
+#include "process/WaitMs.h"
 #include "tftp_test_support.h"
 
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 #include "SimConfig.h"
 #include "TftpServer.h"
 #include "Transcript.h"
-#include "search/WaitMs.h"
+#include "process/WaitMs.h"
 #include "tftp_test_support.h"
 
 #include <gtest/gtest.h>

@@ -56,18 +56,6 @@ QString casCode(const QByteArray& reply, qsizetype tag) {
 
 } // namespace
 
-int FindRouterRecord(const DeviceList& devices, const QString& address, QString* romId,
-                     qint32* type) {
-    const int i = devices.find(address);
-    if (i < 0)
-        return -1;
-    if (romId)
-        *romId = devices.at(i).romId;
-    if (type)
-        *type = devices.at(i).type;
-    return 1;
-}
-
 QByteArray LoginRequest(const QByteArray& password, const QByteArray& extraHeaderLine) {
     return "GET /cgi-bin/logi?rc=@&PSW=" + password + "&rd=menu HTTP/1.1\r\n" + extraHeaderLine +
            "\r\n" + kCommonLines;

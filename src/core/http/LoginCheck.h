@@ -3,7 +3,6 @@
 // retry, the index page that tells new firmware (CAS code) from old, and Basic authentication.
 // Runs on the GUI thread and blocks it for the length of each exchange.
 
-#include "search/DeviceList.h"
 #include "ui/Sinks.h"
 
 #include <QByteArray>
@@ -53,10 +52,6 @@ std::optional<quint16> ParsePortText(const QByteArray& text);
 QByteArray LoginRequest(const QByteArray& password, const QByteArray& extraHeaderLine);
 QByteArray IndexRequest();
 QByteArray BasicAuthRequest(const QByteArray& base64Credentials, const QString& address);
-
-// 1 and the record's ROM identifier and type, or -1 (out-values untouched).
-int FindRouterRecord(const DeviceList& devices, const QString& address, QString* romId,
-                     qint32* type);
 
 int CheckLogin(LoginContext& ctx, const QString& password, const QString& address);
 

@@ -1,7 +1,6 @@
 #include "net/SocketErrors.h"
 
-#include "ProcessState.h"
-
+#include <atomic>
 #include <utility>
 
 namespace fw {
@@ -117,11 +116,19 @@ constexpr std::pair<int, const char*> kFtpTexts[] = {
     {0, "Unrecognized error code"},
 };
 
+std::atomic<NoRouteToHostHook> noRouteHook{nullptr};
+
 } // namespace
 
+void setNoRouteToHostHook(NoRouteToHostHook hook) {
+    noRouteHook = hook;
+}
+
 QString SocketErrorText(int wsaNumber) {
-    if (wsaNumber == WsaError::HostUnreachable)
-        ProcessState::repeatSearch = false;
+    if (wsaNumber == WsaError::HostUnreachable) {
+        if (const NoRouteToHostHook hook = noRouteHook.load())
+            hook();
+    }
     for (const auto& [number, text] : kTexts) {
         if (number == wsaNumber)
             return QString::fromLatin1(text);

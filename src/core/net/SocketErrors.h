@@ -54,9 +54,13 @@ inline constexpr int Remote = 10071;
 } // namespace WsaError
 
 // The fixed text of a Windows Sockets error number; "unknown error code : " + number for any
-// other. Producing "No route to host." clears ProcessState::repeatSearch (a search that cannot
-// reach the address is not repeated).
+// other. Producing "No route to host." calls the no-route hook.
 QString SocketErrorText(int wsaNumber);
+
+// Called each time SocketErrorText produces "No route to host."; null (the default): nobody
+// listens. The device search installs its own, so the socket layer knows nothing of the search.
+using NoRouteToHostHook = void (*)();
+void setNoRouteToHostHook(NoRouteToHostHook hook);
 
 // The FTP client's report of a failed socket call: the number in decimal, ":" and the text of
 // its own table (a wording of its own, distinct from SocketErrorText's), or "Unknown Error No. "

@@ -1,7 +1,7 @@
 #include "package/EmbeddedPackage.h"
 
-#include "message/MessageSelection.h"
 #include "package/ExtractionCleanup.h"
+#include "package/MessageSelection.h"
 #include "package/PackageFormat.h"
 #include "package/TempDirectory.h"
 #include "transfer/FileAttributes.h"

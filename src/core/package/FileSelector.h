@@ -4,7 +4,7 @@
 // router's ROM identifier, with the "skip the next default once" memory, the section letters
 // of what was chosen, and message files shown on the way. Lives on the thread of its engine.
 
-#include "message/MessageSelection.h"
+#include "package/MessageSelection.h"
 #include "transfer/ExtractionList.h"
 #include "ui/Sinks.h"
 

@@ -26,4 +26,16 @@ int DeviceList::find(const QString& address) const {
     return -1;
 }
 
+int FindRouterRecord(const DeviceList& devices, const QString& address, QString* romId,
+                     qint32* type) {
+    const int i = devices.find(address);
+    if (i < 0)
+        return -1;
+    if (romId)
+        *romId = devices.at(i).romId;
+    if (type)
+        *type = devices.at(i).type;
+    return 1;
+}
+
 } // namespace fw

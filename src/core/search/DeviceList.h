@@ -1,6 +1,7 @@
 #pragma once
 // The device search's results: up to 64 records of device type, address, ROM identifier and
-// detail text. Owned by the device search; read by the main window and the login check.
+// detail text, and the lookup of one address. Owned by the device search; read by the main window
+// and the upgrade controller.
 
 #include <QString>
 #include <QtGlobal>
@@ -48,5 +49,9 @@ private:
     std::array<DeviceRecord, Capacity> records_{};
     int count_ = 0;
 };
+
+// 1 and the record's ROM identifier and type, or -1 (out-values untouched).
+int FindRouterRecord(const DeviceList& devices, const QString& address, QString* romId,
+                     qint32* type);
 
 } // namespace fw

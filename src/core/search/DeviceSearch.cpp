@@ -1,6 +1,8 @@
 #include "search/DeviceSearch.h"
 
-#include "search/WaitMs.h"
+#include "net/SocketErrors.h"
+#include "process/ProcessState.h"
+#include "process/WaitMs.h"
 
 namespace fw {
 
@@ -30,7 +32,21 @@ constexpr int ProgressDone = 100;
 
 } // namespace
 
-DeviceSearch::DeviceSearch(Ports ports) : ports_(ports) {}
+DeviceSearch::DeviceSearch(Ports ports) : ports_(ports) {
+    setNoRouteToHostHook(&DeviceSearch::noRouteToHost);
+}
+
+void DeviceSearch::requestRepeat() {
+    ProcessState::repeatSearch = true;
+}
+
+bool DeviceSearch::repeatRequested() {
+    return ProcessState::repeatSearch;
+}
+
+void DeviceSearch::noRouteToHost() {
+    ProcessState::repeatSearch = false;
+}
 
 DeviceSearch::~DeviceSearch() = default;
 

@@ -56,8 +56,15 @@ public:
     // Datagrams read per probe at most, so a flood cannot hold the search.
     static constexpr int MaxDatagramsPerProbe = 1024;
 
+    // Installs the search's no-route hook in the socket layer.
     explicit DeviceSearch(Ports ports = Ports{});
     ~DeviceSearch();
+
+    // The process-wide repeat-search flag: the search window sets it before its first search and
+    // repeats the search once while it stays set; a socket error "No route to host." clears it.
+    static void requestRepeat();
+    static bool repeatRequested();
+    static void noRouteToHost();
 
     DeviceList& devices() { return devices_; }
     const DeviceList& devices() const { return devices_; }

@@ -1,6 +1,6 @@
 #include "tftp/TTFTPForm.h"
 
-#include "search/WaitMs.h"
+#include "process/WaitMs.h"
 #include "tftp/TftpPacket.h"
 #include "tftp/TftpUdpLink.h"
 #include "transfer/FileAttributes.h"

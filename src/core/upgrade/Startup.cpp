@@ -1,6 +1,6 @@
 // Start-up of the main window: FormCreate, the command line, FormActivate and ReadSettings.
 
-#include "ProcessState.h"
+#include "process/ProcessState.h"
 #include "search/DeviceSearch.h"
 #include "transfer/FileAttributes.h"
 #include "upgrade/MainView.h"

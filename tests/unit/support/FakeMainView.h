@@ -3,8 +3,8 @@
 // widgets. Records every report (log, status, progress, boxes, message windows) and every window
 // request; boxes are answered from a queue, the file dialog from a field. Test thread only.
 
-#include "ProcessState.h"
 #include "message/MessageRecord.h"
+#include "process/ProcessState.h"
 #include "search/DeviceSearch.h"
 #include "upgrade/MainView.h"
 #include "upgrade/UpgradeForm.h"

@@ -1,4 +1,4 @@
-#include "message/MessageSelection.h"
+#include "package/MessageSelection.h"
 
 #include "message/MessageRecord.h"
 #include "transfer/FileAttributes.h"

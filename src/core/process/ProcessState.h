@@ -10,7 +10,7 @@ namespace fw {
 struct ProcessState {
     // Set when start-up must end the program before the other windows exist.
     static std::atomic<bool> quitAtStart;
-    // Set by each search; cleared by the socket layer when it produces "No route to host.".
+    // The repeat-search flag; written and read only through DeviceSearch.
     static std::atomic<bool> repeatSearch;
 };
 

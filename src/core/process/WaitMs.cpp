@@ -1,4 +1,4 @@
-#include "search/WaitMs.h"
+#include "process/WaitMs.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

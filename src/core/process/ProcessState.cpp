@@ -1,4 +1,4 @@
-#include "ProcessState.h"
+#include "process/ProcessState.h"
 
 namespace fw {
 std::atomic<bool> ProcessState::quitAtStart{false};
