@@ -12,8 +12,8 @@
 #include "tftp/TTFTPForm.h"
 #include "ui/Headless.h"
 #include "ui/JsonLines.h"
+#include "upgrade/MainWindowLogic.h"
 #include "upgrade/UpgradeController.h"
-#include "upgrade/UpgradeForm.h"
 
 #include <QApplication>
 #include <QStringList>

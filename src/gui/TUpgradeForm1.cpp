@@ -55,8 +55,8 @@ QGroupBox* groupBox(QWidget* parent, const char* name, const QString& title, int
 
 } // namespace
 
-TUpgradeForm1::TUpgradeForm1(DeviceSearch& search, UpgradeFormConfig config, HeadlessPolicy policy,
-                             QWidget* parent)
+TUpgradeForm1::TUpgradeForm1(DeviceSearch& search, MainWindowLogicConfig config,
+                             HeadlessPolicy policy, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       policy_(std::move(policy)) {
@@ -73,7 +73,7 @@ TUpgradeForm1::TUpgradeForm1(DeviceSearch& search, UpgradeFormConfig config, Hea
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    form_ = std::make_unique<UpgradeForm>(*this, search, std::move(config));
+    form_ = std::make_unique<MainWindowLogic>(*this, search, std::move(config));
     connectEvents();
 
     idleCheck_.setInterval(IdleCheckInterval);
@@ -475,7 +475,7 @@ void TUpgradeForm1::runFormActivate() {
 }
 
 // A headless run left with nothing to do but wait for a person ends, with the status of what
-// happened (see UpgradeForm::idleExitStatus).
+// happened (see MainWindowLogic::idleExitStatus).
 void TUpgradeForm1::checkIdle() {
     const bool nested = QThread::currentThread()->loopLevel() > 1 || modalDepth_ > 0 ||
                         QApplication::activeModalWidget() != nullptr;

@@ -1,12 +1,15 @@
 #pragma once
 // The main window: a fixed-size dialog with the router list, password, upgrade files, Upgrade and
 // Exit, the progress bar, the System Log and the status line. It owns the main window's decisions
-// (UpgradeForm) and forwards every event to them; it implements MainView for them. GUI thread.
+// (MainWindowLogic) and forwards every event to them; it implements MainView for them. GUI thread.
 
 #include "BoxPresenter.h"
-#include "WidgetSinks.h"
+#include "MemoSink.h"
+#include "MessageWindowForward.h"
+#include "ProgressBarSink.h"
+#include "StatusBarSink.h"
 #include "upgrade/MainView.h"
-#include "upgrade/UpgradeForm.h"
+#include "upgrade/MainWindowLogic.h"
 
 #include <QTimer>
 #include <QValidator>
@@ -57,12 +60,12 @@ public:
     static inline const QString OpenDialogFilter =
         QStringLiteral("(BIN Files)|*.bin|(EXE Files)|*.exe|(All Files)|*.*");
 
-    explicit TUpgradeForm1(DeviceSearch& search, UpgradeFormConfig config = {},
+    explicit TUpgradeForm1(DeviceSearch& search, MainWindowLogicConfig config = {},
                            HeadlessPolicy policy = HeadlessPolicy::fromEnvironment(),
                            QWidget* parent = nullptr);
     ~TUpgradeForm1() override;
 
-    UpgradeForm& form() { return *form_; }
+    MainWindowLogic& form() { return *form_; }
 
     // The search window, shown modally by Refresh (e.g. [&] { refreshForm.exec(); }).
     void setSearchWindow(std::function<void()> showModal) { searchWindow_ = std::move(showModal); }
@@ -165,7 +168,7 @@ private:
     int modalDepth_ = 0;
 
     // Last: its controller reads the sinks above when it is built.
-    std::unique_ptr<UpgradeForm> form_;
+    std::unique_ptr<MainWindowLogic> form_;
 };
 
 } // namespace fw

@@ -2,7 +2,7 @@
 // a JSON object (box buttons and answer included), and the bar's moves as throttled progress.
 
 #include "BoxPresenter.h"
-#include "WidgetSinks.h"
+#include "ProgressBarSink.h"
 
 #include <gtest/gtest.h>
 

@@ -31,7 +31,7 @@ TEST(MainWindowScreenshot, RoutersListedAndLogShown) {
     app();
     QTemporaryDir temp;
     DeviceSearch search;
-    UpgradeFormConfig config;
+    MainWindowLogicConfig config;
     config.tempBase = temp.path();
     config.probe = [](const QString&) {};
     TUpgradeForm1 w(search, config, HeadlessPolicy::interactive());
@@ -42,7 +42,7 @@ TEST(MainWindowScreenshot, RoutersListedAndLogShown) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("MZ");
     f.close();
-    UpgradeForm& form = w.form();
+    MainWindowLogic& form = w.form();
     form.FormCreate({}, exe);
 
     // A user release that shows its log, a hand-picked file, three routers found.

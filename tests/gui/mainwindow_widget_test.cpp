@@ -46,9 +46,9 @@ struct Window {
         w.setStartOnActivate(false);
     }
 
-    UpgradeFormConfig config() {
+    MainWindowLogicConfig config() {
         app();
-        UpgradeFormConfig c;
+        MainWindowLogicConfig c;
         c.tempBase = temp.path();
         c.probe = [this](const QString& a) { probed << a; };
         return c;
@@ -164,7 +164,7 @@ TEST(MainWindowWidget, FormCreateFillsTheWindow) {
 TEST(MainWindowWidget, LayoutHeights) {
     Window t;
     t.create();
-    UpgradeForm& f = t.w.form();
+    MainWindowLogic& f = t.w.form();
     struct Case {
         int mode;
         int logHidden;
@@ -204,7 +204,7 @@ TEST(MainWindowWidget, AltKeysOnExitOnly) {
     Window t;
     t.create();
     t.w.show();
-    UpgradeForm& f = t.w.form();
+    MainWindowLogic& f = t.w.form();
     f.SetLayout(4);
     const int small = t.w.height();
     auto* exit = t.child<QPushButton>("Exit");

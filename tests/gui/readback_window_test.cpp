@@ -78,7 +78,7 @@ struct GetRun {
         // The output name is relative to the private folder (the record holds 31 characters).
         QDir::setCurrent(temp.path());
         search.setEchoFunction([](const QString& a) { return a == QStringLiteral("127.0.0.1"); });
-        UpgradeFormConfig c;
+        MainWindowLogicConfig c;
         c.tempBase = temp.path();
         c.webPort = server.port();
         c.probe = [this](const QString& a) {

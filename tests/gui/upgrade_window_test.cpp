@@ -104,7 +104,7 @@ protected:
     void openWindow() {
         w = std::make_unique<TUpgradeForm1>(search, config, HeadlessPolicy::interactive());
         w->setStartOnActivate(false);
-        UpgradeForm& form = w->form();
+        MainWindowLogic& form = w->form();
         const QString exe = temp.filePath(QStringLiteral("plain.exe"));
         {
             QFile f(exe);
@@ -139,7 +139,7 @@ protected:
     QByteArray firmware;
     std::unique_ptr<WebServer> server;
     DeviceSearch search;
-    UpgradeFormConfig config;
+    MainWindowLogicConfig config;
     std::unique_ptr<TUpgradeForm1> w;
     QComboBox* combo = nullptr;
     QLineEdit* password = nullptr;
@@ -152,7 +152,7 @@ protected:
 TEST_F(UpgradeWindow, ChooseTypePressUpgradeSeeSuccess) {
     writeImage(QByteArray("IMAGE") + QByteArray(20000, '\x5a'));
     ASSERT_NO_FATAL_FAILURE(openWindow());
-    UpgradeForm& form = w->form();
+    MainWindowLogic& form = w->form();
     EXPECT_TRUE(password->isEnabled());
     EXPECT_EQ(status->currentMessage(), QStringLiteral("Please input the password"));
     QTest::keyClicks(password, QStringLiteral("secret"));

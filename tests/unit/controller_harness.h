@@ -36,16 +36,16 @@ struct ControllerHarness {
     FakeMainView view;
     QStringList echoed;
     bool echoAnswer = true;
-    std::unique_ptr<UpgradeForm> form;
+    std::unique_ptr<MainWindowLogic> form;
 
     explicit ControllerHarness(quint16 webPort = 1) {
         controllerTestApp();
         ProcessState::quitAtStart = false;
-        UpgradeFormConfig c;
+        MainWindowLogicConfig c;
         c.tempBase = temp.path();
         c.webPort = webPort;
         c.probe = [](const QString&) {};
-        form = std::make_unique<UpgradeForm>(view, search, c);
+        form = std::make_unique<MainWindowLogic>(view, search, c);
         view.attach(*form);
         search.setEchoFunction([this](const QString& a) {
             echoed.append(a);

@@ -52,9 +52,9 @@ public:
 class FakeReadBack : public RomReadBackService {
 public:
     int calls = 0;
-    void RomReadBack(UpgradeForm& form) override {
+    void RomReadBack(RunState& run, RunHost&) override {
         ++calls;
-        form.GetMode = false;
+        run.GetMode = false;
     }
 };
 

@@ -124,9 +124,9 @@ TEST(Layout, LogEnabledShowsTheLogAfterStackedModes) {
 }
 
 TEST(Layout, FirstWord) {
-    EXPECT_EQ(UpgradeForm::FirstWord(QStringLiteral("10.0.0.1   normal")),
+    EXPECT_EQ(MainWindowLogic::FirstWord(QStringLiteral("10.0.0.1   normal")),
               QStringLiteral("10.0.0.1"));
-    EXPECT_EQ(UpgradeForm::FirstWord(QStringLiteral("10.0.0.1")), QStringLiteral("10.0.0.1"));
-    EXPECT_EQ(UpgradeForm::FirstWord(QStringLiteral(" lead")), QString());
-    EXPECT_EQ(UpgradeForm::FirstWord(QString()), QString());
+    EXPECT_EQ(MainWindowLogic::FirstWord(QStringLiteral("10.0.0.1")), QStringLiteral("10.0.0.1"));
+    EXPECT_EQ(MainWindowLogic::FirstWord(QStringLiteral(" lead")), QString());
+    EXPECT_EQ(MainWindowLogic::FirstWord(QString()), QString());
 }

@@ -127,7 +127,7 @@ struct ReadBackRun {
     void tick() { EXPECT_TRUE(h->view.tick()); }
 
     FakeMainView& view() { return h->view; }
-    UpgradeForm& form() { return *h->form; }
+    MainWindowLogic& form() { return *h->form; }
     QList<QByteArray> romRequests() const {
         QList<QByteArray> r;
         for (const auto& q : server.requests())

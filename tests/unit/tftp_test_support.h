@@ -12,7 +12,7 @@
 #include "tftp/TTFTPForm.h"
 #include "tftp/TftpPacket.h"
 #include "transfer/FileAttributes.h"
-#include "upgrade/UpgradeForm.h"
+#include "upgrade/MainWindowLogic.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -3,6 +3,7 @@
 #include "ftp/TTcpSocket.h"
 
 #include "net/SocketErrors.h"
+#include "process/EventWait.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -110,17 +111,17 @@ void TTcpSocket::Abort() {
 }
 
 void TTcpSocket::waitPass(short events) {
-    if (fd_ >= 0 && events != 0) {
-        pollfd p{fd_, events, 0};
-        int r;
-        do {
-            r = ::poll(&p, 1, int(WaitSlice.count()));
-        } while (r < 0 && errno == EINTR);
-    } else {
-        ::usleep(useconds_t(std::chrono::microseconds(WaitSlice).count()));
-    }
-    if (QCoreApplication::instance())
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    EventWait::Block onSocket;
+    if (fd_ >= 0 && events != 0)
+        onSocket = [this, events](std::chrono::microseconds slice) {
+            pollfd p{fd_, events, 0};
+            const int ms = int(std::chrono::ceil<std::chrono::milliseconds>(slice).count());
+            int r;
+            do {
+                r = ::poll(&p, 1, ms);
+            } while (r < 0 && errno == EINTR);
+        };
+    EventWait::pass(EventWait::Pump::AllEvents, WaitSlice, onSocket);
     if (owner_)
         owner_->checkTimers();
     checkTimers();
@@ -198,8 +199,14 @@ quint32 TTcpSocket::resolveHost() {
     TimerOn();
     // Without a time-out the lookup still ends some time.
     const auto limit = Clock::now() + ReplyWaitLimit;
-    while (!done && !canceled_ && !timedOut_ && Clock::now() < limit)
-        waitPass(0);
+    EventWait::until([&] { return done; }, limit, [this] { return canceled_ || timedOut_; },
+                     EventWait::Pump::AllEvents, WaitSlice,
+                     [this](std::chrono::microseconds slice) {
+                         ::usleep(useconds_t(slice.count()));
+                         if (owner_)
+                             owner_->checkTimers();
+                         checkTimers();
+                     });
     TimerOff();
     if (!done) {
         if (Clock::now() >= limit)
@@ -326,8 +333,7 @@ void TTcpSocket::SendAll(const char* data, qint64 length, bool packets) {
                 BytesSent += n;
                 if (OnPacketSent)
                     OnPacketSent(*this);
-                if (QCoreApplication::instance())
-                    QCoreApplication::processEvents(QEventLoop::AllEvents);
+                EventWait::pass(EventWait::Pump::AllEvents, std::chrono::microseconds(0));
             }
             continue;
         }

@@ -1,8 +1,9 @@
 #pragma once
-// The FTP window: the FTP upgrade engine (login as "root", the files chosen by attribute and
-// ROM identifier stored one by one, message files shown on the way) and the ROM read over FTP.
-// Never shown, so a QObject. Lives on the GUI thread for the whole run and serves one
-// operation at a time; its waits keep the event loop turning.
+// An engine, not a window, despite its name (the FTP "window" was never shown): the FTP upgrade
+// engine (login as "root", the files chosen by attribute and ROM identifier stored one by one,
+// message files shown on the way) and the ROM read over FTP. Never shown, so a QObject. Lives on
+// the GUI thread for the whole run and serves one operation at a time; its waits keep the event
+// loop turning.
 
 #include "ftp/TFtpClient.h"
 #include "package/FileSelector.h"

@@ -1,10 +1,8 @@
 #include "process/WaitMs.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include "process/EventWait.h"
 
-#include <chrono>
-#include <thread>
+#include <QElapsedTimer>
 
 namespace fw {
 
@@ -15,14 +13,11 @@ constexpr std::chrono::microseconds PollSlice{500};
 } // namespace
 
 void WaitMs(qint64 ms, bool pump) {
+    // Strictly more than `ms` whole milliseconds; the condition itself ends the wait.
     QElapsedTimer clock;
     clock.start();
-    const bool canPump = pump && QCoreApplication::instance() != nullptr;
-    while (clock.elapsed() <= ms) {
-        if (canPump)
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
-        std::this_thread::sleep_for(PollSlice);
-    }
+    EventWait::until([&] { return clock.elapsed() > ms; }, EventWait::Clock::time_point::max(), {},
+                     pump ? EventWait::Pump::AllEvents : EventWait::Pump::None, PollSlice);
 }
 
 } // namespace fw

@@ -1,6 +1,7 @@
 #pragma once
 // Waits until more than `ms` milliseconds have passed on the monotonic clock; with `pump` set,
-// pending events of the calling thread are processed on every pass. Any thread.
+// pending events of the calling thread are processed on every pass (through EventWait). Any
+// thread.
 
 #include <QtGlobal>
 

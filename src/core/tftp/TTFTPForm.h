@@ -1,11 +1,11 @@
 #pragma once
-// The TFTP recovery engine (the hidden TFTP window): writes the chosen upgrade files to a crashed
-// router's loader one 512-byte block per acknowledgement, then asks it to reboot with the read
-// request "R!". It never blocks: TftpUpgrade sends the first write request and returns; received
-// datagrams (UdpEndpoint1DataReceived) drive the transfer and TFTPTimer (500 ms) finishes it
-// through the stop counter and the phase. The packet logic touches no socket: datagrams leave
-// through a send function (the UDP link by default) and arrive through UdpEndpoint1DataReceived.
-// GUI thread.
+// An engine, not a window, despite its name: the TFTP recovery engine (the hidden TFTP "window",
+// a QObject here). Writes the chosen upgrade files to a crashed router's loader one 512-byte
+// block per acknowledgement, then asks it to reboot with the read request "R!". It never blocks:
+// TftpUpgrade sends the first write request and returns; received datagrams
+// (UdpEndpoint1DataReceived) drive the transfer and TFTPTimer (500 ms) finishes it through the stop
+// counter and the phase. The packet logic touches no socket: datagrams leave through a send
+// function (the UDP link by default) and arrive through UdpEndpoint1DataReceived. GUI thread.
 
 #include "package/FileSelector.h"
 #include "transfer/TftpUpgradeService.h"

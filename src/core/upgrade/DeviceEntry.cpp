@@ -4,7 +4,7 @@
 #include "search/DeviceSearch.h"
 #include "transfer/FileAttributes.h"
 #include "upgrade/MainView.h"
-#include "upgrade/UpgradeForm.h"
+#include "upgrade/MainWindowLogic.h"
 
 namespace fw {
 
@@ -25,18 +25,18 @@ bool romIdWithoutFactoryPassword(const QString& rom) {
 }
 } // namespace
 
-QString UpgradeForm::FirstWord(const QString& text) {
+QString MainWindowLogic::FirstWord(const QString& text) {
     const qsizetype blank = text.indexOf(QLatin1Char(' '));
     return blank < 0 ? text : text.left(blank);
 }
 
-void UpgradeForm::setGroup(Group g, int top, bool visible) {
+void MainWindowLogic::setGroup(Group g, int top, bool visible) {
     groupTop_[size_t(g)] = top;
     view_.placeGroup(g, top, visible);
 }
 
 // Modes 2 to 5: the shown groups stacked below the search group.
-void UpgradeForm::stackLayout(bool password, bool file) {
+void MainWindowLogic::stackLayout(bool password, bool file) {
     int top = groupTop(Group::Search) + view_.groupHeight(Group::Search);
     setGroup(Group::Password, top, password);
     if (password)
@@ -51,7 +51,7 @@ void UpgradeForm::stackLayout(bool password, bool file) {
     setGroup(Group::SystemLog, top, LogShown);
 }
 
-void UpgradeForm::SetLayout(int mode) {
+void MainWindowLogic::SetLayout(int mode) {
     const int H = FullHeight;
     const int pw = view_.groupHeight(Group::Password);
     const int fl = view_.groupHeight(Group::UpgradeFile);
@@ -107,7 +107,7 @@ void UpgradeForm::SetLayout(int mode) {
     }
 }
 
-void UpgradeForm::FillDeviceList() {
+void MainWindowLogic::FillDeviceList() {
     view_.setIpItems(search_.listLines(ListDetail));
     view_.sinks().setStatus(search_.countText());
     const QStringList shown = view_.ipItems();
@@ -115,7 +115,7 @@ void UpgradeForm::FillDeviceList() {
         view_.setIpText(shown.first());
 }
 
-void UpgradeForm::IPComBoxChange() {
+void MainWindowLogic::IPComBoxChange() {
     const QString a = FirstWord(view_.ipText());
     const Sinks sinks = view_.sinks();
     const DeviceList& list = search_.devices();
@@ -190,7 +190,7 @@ void UpgradeForm::IPComBoxChange() {
     view_.focusIp();
 }
 
-void UpgradeForm::IPComBoxKeyPress(int character) {
+void MainWindowLogic::IPComBoxKeyPress(int character) {
     if (character != 13)
         return;
     const QString a = FirstWord(view_.ipText());
@@ -200,7 +200,7 @@ void UpgradeForm::IPComBoxKeyPress(int character) {
     IPComBoxChange();
 }
 
-void UpgradeForm::IPReFreshClick() {
+void MainWindowLogic::IPReFreshClick() {
     const Sinks sinks = view_.sinks();
     sinks.setStatus(QStringLiteral("Please Wait for Searching Router..."));
     LogShown = false;
@@ -221,17 +221,17 @@ void UpgradeForm::IPReFreshClick() {
     IPComBoxChange();
 }
 
-void UpgradeForm::PasswordComBoxChange() {
+void MainWindowLogic::PasswordComBoxChange() {
     view_.setUpgradeEnabled(true);
     view_.sinks().setStatus(
         QStringLiteral("Confirm your password and press Upgrade button to upgrade"));
 }
 
-void UpgradeForm::UserIDComBoxChange() {
+void MainWindowLogic::UserIDComBoxChange() {
     PasswordComBoxChange();
 }
 
-void UpgradeForm::BrowseClick() {
+void MainWindowLogic::BrowseClick() {
     const std::optional<QStringList> chosen = view_.chooseUpgradeFiles();
     if (!chosen || chosen->isEmpty())
         return;
@@ -254,7 +254,7 @@ void UpgradeForm::BrowseClick() {
     view_.setUpdateFileNameText(names);
 }
 
-void UpgradeForm::ExitClick() {
+void MainWindowLogic::ExitClick() {
     view_.setExitEnabled(false);
     ExitRequested = true;
     view_.stopStopTimer();
@@ -272,12 +272,12 @@ void UpgradeForm::ExitClick() {
     if (phase == Phase::TftpFailed || phase == Phase::HttpFailed || phase == Phase::FtpFailed) {
         view_.sinks().showBox(QStringLiteral("Upgrade Not Success, Please Run Again !"),
                               QStringLiteral("Upgrade Failure"), BoxButtons::Ok, BoxIcon::Error);
-        markFailedExit();
+        markFailed();
     }
     view_.closeWindow();
 }
 
-bool UpgradeForm::FormCloseQuery() {
+bool MainWindowLogic::FormCloseQuery() {
     if (ExitRequested)
         return true;
     view_.stopStopTimer();
@@ -288,7 +288,7 @@ bool UpgradeForm::FormCloseQuery() {
             QStringLiteral("Upgrade Not complete, Do you really want to exit program ?"),
             QStringLiteral("Upgrade Warning"), BoxButtons::OkCancel, BoxIcon::Warning);
         if (a == BoxAnswer::Ok) {
-            markFailedExit();
+            markFailed();
             view_.terminateApplication();
             view_.releaseWindow();
         } else {
@@ -298,7 +298,7 @@ bool UpgradeForm::FormCloseQuery() {
                phase == Phase::FtpFailed) {
         view_.sinks().showBox(QStringLiteral("Upgrade Not success, please Run again !"),
                               QStringLiteral("Upgrade Warning"), BoxButtons::Ok, BoxIcon::Warning);
-        markFailedExit();
+        markFailed();
     }
     // A window that closes keeps no watchdog running behind it.
     if (!allow)
@@ -306,7 +306,7 @@ bool UpgradeForm::FormCloseQuery() {
     return allow;
 }
 
-void UpgradeForm::ExitKeyDown(ServiceKey key, bool altHeld) {
+void MainWindowLogic::ExitKeyDown(ServiceKey key, bool altHeld) {
     if (!altHeld)
         return;
     if (key == ServiceKey::F1 && !LogShown) {

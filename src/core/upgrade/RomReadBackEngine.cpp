@@ -5,7 +5,7 @@
 #include "search/DeviceSearch.h"
 #include "settings/SettingsRecord.h"
 #include "upgrade/MainView.h"
-#include "upgrade/UpgradeForm.h"
+#include "upgrade/MainWindowLogic.h"
 
 #include <exception>
 #include <limits>
@@ -90,23 +90,19 @@ QString RomReadBackEngine::RemoteName(qint32 offset, qint32 length) {
     return QString::number(offset) + QLatin1Char('#') + QString::number(length);
 }
 
-void RomReadBackEngine::finished(UpgradeForm& form, bool ok) {
-    form.exitStatus = ok ? ExitStatus::Ok : ExitStatus::Failed;
-    form.ReadBackSucceeded = ok;
+void RomReadBackEngine::finished(RunState& run, bool ok) {
+    run.exitStatus = ok ? ExitStatus::Ok : ExitStatus::Failed;
+    run.ReadBackSucceeded = ok;
 }
 
-void RomReadBackEngine::RomReadBack(UpgradeForm& form) {
-    MainView& view = form.view();
+void RomReadBackEngine::RomReadBack(RunState& run, RunHost& host) {
+    MainView& view = host.view();
     const Sinks sinks = view.sinks();
     // Runs once: later ticks take the controller's other cases.
     view.stopStopTimer();
     view.setUpgradeEnabled(false);
-    form.GetMode = false;
-    if (form.logEnabled()) {
-        form.SetLayout(6);
-        form.LogShown = true;
-        form.ListDetail = 222;
-    }
+    run.GetMode = false;
+    host.showLogIfEnabled();
 
     running_ = true;
     struct Running {
@@ -114,17 +110,17 @@ void RomReadBackEngine::RomReadBack(UpgradeForm& form) {
         ~Running() { flag = false; }
     } guard{running_};
 
-    const QString address = UpgradeForm::FirstWord(view.ipText());
-    if (!form.search().echo(address)) {
+    const QString address = MainWindowLogic::FirstWord(view.ipText());
+    if (!host.search().echo(address)) {
         sinks.logLine(QStringLiteral("Unconnect to router : ") + address);
-        finished(form, false);
+        finished(run, false);
         sinks.showBox(UnconnectText, ConnectionCaption, BoxButtons::Ok);
         return; // the window stays; nothing is retried
     }
 
-    const QString output = form.settings.getText(SettingsRecord::GetOutputName);
-    const RomNumber offset = ParseRomNumber(form.settings.getText(SettingsRecord::GetOffset));
-    const RomNumber length = ParseRomNumber(form.settings.getText(SettingsRecord::GetLength));
+    const QString output = host.runSettings().getText(SettingsRecord::GetOutputName);
+    const RomNumber offset = ParseRomNumber(host.runSettings().getText(SettingsRecord::GetOffset));
+    const RomNumber length = ParseRomNumber(host.runSettings().getText(SettingsRecord::GetLength));
     const QString remote = RemoteName(offset.value, length.value);
     const QString password = view.passwordText();
 
@@ -134,31 +130,31 @@ void RomReadBackEngine::RomReadBack(UpgradeForm& form) {
         rc = ftp_->FtpGetRom(sinks, address, password, remote, output);
     } catch (const std::exception& e) {
         // Nothing above the event loop could take it: the read-back stops here, told.
-        stoppedBy(form, QString::fromLocal8Bit(e.what()));
+        stoppedBy(run, host, QString::fromLocal8Bit(e.what()));
         return;
     } catch (...) {
-        stoppedBy(form, UnexpectedText);
+        stoppedBy(run, host, UnexpectedText);
         return;
     }
     const QString ftpResult = ftp_->resultText();
     switch (rc) {
     case FtpRetrievalFailed:
         sinks.logLine(ftpResult);
-        finished(form, false);
+        finished(run, false);
         // With the log shown the window stays for reading.
-        if (!form.LogShown)
+        if (!host.logShown())
             view.closeWindow();
         return;
     case FtpPasswordRefused:
-        finished(form, false);
+        finished(run, false);
         sinks.showBox(PasswordErrorText, FailureCaption, BoxButtons::Ok);
         sinks.showBox(QStringLiteral("Pass: ") + password, FtpPassCaption, BoxButtons::OkCancel);
         view.closeWindow();
         return;
     case FtpReceived:
         sinks.logLine(FtpSuccessText);
-        finished(form, true);
-        if (!form.LogShown)
+        finished(run, true);
+        if (!host.logShown())
             view.closeWindow();
         return;
     default:
@@ -168,38 +164,39 @@ void RomReadBackEngine::RomReadBack(UpgradeForm& form) {
     sinks.logLine(ftpResult);
     sinks.logLine(TryHttpText);
     try {
-        httpRead(form, address, password, output, offset, length, ftpResult);
+        httpRead(run, host, address, password, output, offset, length, ftpResult);
     } catch (const std::exception& e) {
         sinks.logLine(QString::fromLocal8Bit(e.what()));
-        finished(form, false);
+        finished(run, false);
         view.closeWindow();
     } catch (...) {
         sinks.logLine(UnexpectedText);
-        finished(form, false);
+        finished(run, false);
         view.closeWindow();
     }
 }
 
-void RomReadBackEngine::stoppedBy(UpgradeForm& form, const QString& message) {
-    const Sinks sinks = form.view().sinks();
+void RomReadBackEngine::stoppedBy(RunState& run, RunHost& host, const QString& message) {
+    const Sinks sinks = host.view().sinks();
     sinks.logLine(message);
-    finished(form, false);
+    finished(run, false);
     sinks.showBox(message, QString(), BoxButtons::Ok, BoxIcon::Error);
 }
 
-void RomReadBackEngine::httpRead(UpgradeForm& form, const QString& address, const QString& password,
-                                 const QString& output, const RomNumber& offset,
-                                 const RomNumber& length, const QString& ftpResult) {
-    MainView& view = form.view();
+void RomReadBackEngine::httpRead(RunState& run, RunHost& host, const QString& address,
+                                 const QString& password, const QString& output,
+                                 const RomNumber& offset, const RomNumber& length,
+                                 const QString& ftpResult) {
+    MainView& view = host.view();
     const Sinks sinks = view.sinks();
 
     LoginContext ctx;
     ctx.sinks = sinks;
-    ctx.upgradeMethod = &form.UpgradeMethod;
-    ctx.webPort = form.config().webPort;
+    ctx.upgradeMethod = &run.UpgradeMethod;
+    ctx.webPort = host.webPort();
     const int r = CheckLogin(ctx, password, address);
     if (r < 0) {
-        finished(form, false);
+        finished(run, false);
         ReportLoginRefusal(sinks, r, QStringLiteral("Receive response error 7"));
         return; // the window stays; nothing is retried
     }
@@ -208,15 +205,15 @@ void RomReadBackEngine::httpRead(UpgradeForm& form, const QString& address, cons
     {
         // The engine is gone before the window closes.
         HttpEngine engine;
-        h = engine.HttpGetRom(sinks, address, form.config().webPort, output, password, offset.value,
+        h = engine.HttpGetRom(sinks, address, host.webPort(), output, password, offset.value,
                               length.value, offset.text, length.text);
     }
     if (h < 0) {
-        finished(form, false);
+        finished(run, false);
         sinks.showBox(HttpErrorText, FailureCaption, BoxButtons::Ok);
         sinks.logLine(ftpResult);
     } else {
-        finished(form, true);
+        finished(run, true);
     }
     view.closeWindow();
 }

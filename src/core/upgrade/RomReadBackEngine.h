@@ -38,7 +38,7 @@ public:
     void setFtpRomRead(FtpRomReadService* ftp);
     FtpRomReadService* ftpRomRead() const { return ftp_; }
 
-    void RomReadBack(UpgradeForm& form) override;
+    void RomReadBack(RunState& run, RunHost& host) override;
 
     // True while a read-back is under way (the FTP read turns the event loop meanwhile).
     bool running() const { return running_; }
@@ -52,12 +52,12 @@ public:
 
 private:
     // Everything after the FTP read failed in a way that lets HTTP try.
-    void httpRead(UpgradeForm& form, const QString& address, const QString& password,
+    void httpRead(RunState& run, RunHost& host, const QString& address, const QString& password,
                   const QString& output, const RomNumber& offset, const RomNumber& length,
                   const QString& ftpResult);
-    static void finished(UpgradeForm& form, bool ok);
+    static void finished(RunState& run, bool ok);
     // An exception out of the FTP read: told, a failure, the window stays.
-    static void stoppedBy(UpgradeForm& form, const QString& message);
+    static void stoppedBy(RunState& run, RunHost& host, const QString& message);
 
     UnavailableFtpRomRead noFtp_;
     FtpRomReadService* ftp_;

@@ -4,7 +4,7 @@
 #include "search/DeviceSearch.h"
 #include "transfer/FileAttributes.h"
 #include "upgrade/MainView.h"
-#include "upgrade/UpgradeForm.h"
+#include "upgrade/MainWindowLogic.h"
 
 #include <QFile>
 
@@ -28,7 +28,7 @@ bool fitsReadBackField(const QString& text, SettingsRecord::Field field) {
 }
 } // namespace
 
-void UpgradeForm::FormCreate(const QStringList& args, const QString& exePath) {
+void MainWindowLogic::FormCreate(const QStringList& args, const QString& exePath) {
     log(kVersionLine);
     log(kBuildLine);
 
@@ -83,20 +83,20 @@ void UpgradeForm::FormCreate(const QStringList& args, const QString& exePath) {
     package->CopyExtractionList(extractionCopy);
 }
 
-void UpgradeForm::endProgram() {
+void MainWindowLogic::endProgram() {
     ProcessState::quitAtStart = true;
     exitStatus = ExitStatus::StartupEnded;
     view_.terminateApplication();
     view_.releaseWindow();
 }
 
-void UpgradeForm::useSingleFile(const QString& path) {
+void MainWindowLogic::useSingleFile(const QString& path) {
     HaveUpgradeFile = 1;
     extractionCopy.clear();
     extractionCopy.append(path, AttrHandPicked, 1);
 }
 
-void UpgradeForm::readCommandLine(const QStringList& args) {
+void MainWindowLogic::readCommandLine(const QStringList& args) {
     const QString& address = args[1];
     if (address == kNull) {
         view_.setIpText(QString());
@@ -171,7 +171,7 @@ void UpgradeForm::readCommandLine(const QStringList& args) {
     parameterError();
 }
 
-void UpgradeForm::parameterError() {
+void MainWindowLogic::parameterError() {
     view_.setIpText(QString());
     view_.setPasswordText(QString());
     view_.setUpdateFileNameText(QString());
@@ -183,7 +183,7 @@ void UpgradeForm::parameterError() {
     log(kParameterError);
 }
 
-void UpgradeForm::FormActivate() {
+void MainWindowLogic::FormActivate() {
     SetLayout(4);
     if (ParamMode) {
         search_.SetSearchSettings(0xFF, romId, kDefault, kDefault, kDefault, kDefault);
@@ -245,12 +245,12 @@ void UpgradeForm::FormActivate() {
 }
 
 // A put that starts by itself keeps the settings' password for the router it names.
-int UpgradeForm::unattendedPut(int startCode) {
+int MainWindowLogic::unattendedPut(int startCode) {
     KeepPassword = startCode == 1 && !view_.passwordText().isEmpty();
     return startCode;
 }
 
-int UpgradeForm::ReadSettings() {
+int MainWindowLogic::ReadSettings() {
     for (int i = 0; i < extractionCopy.count; ++i) {
         const ExtractionEntry entry = extractionCopy[i];
         if (!(entry.attribute & AttrSettingsFile))

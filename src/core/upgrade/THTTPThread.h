@@ -4,6 +4,7 @@
 // created, joined and deleted by the GUI thread (the upgrade controller).
 
 #include "transfer/ExtractionList.h"
+#include "transfer/RunState.h"
 #include "transfer/StopCounter.h"
 #include "ui/Sinks.h"
 
@@ -34,6 +35,17 @@ struct HttpUploadJob {
     // Bound on each send and receive of the upload (0: the socket client's own).
     std::chrono::milliseconds transferTimeout{0};
     std::function<void()> enableUpgrade; // queued to the GUI thread by the controller
+
+    // The run's share of the job: its counter and phase (shared), files and section rules (copied).
+    void takeRun(RunState& run) {
+        stopCounter = &run.stopCounter;
+        phase = &run.UpgradePhase;
+        files = run.extractionCopy;
+        sectionCheck = run.SectionCheck;
+        sectionList = run.sectionList;
+        interactive = run.Interactive;
+        factoryRelease = run.FactoryRelease;
+    }
 };
 
 class THTTPThread : public QThread {

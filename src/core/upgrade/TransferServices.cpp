@@ -1,20 +1,21 @@
 #include "upgrade/TransferServices.h"
 
+#include "transfer/RunState.h"
 #include "upgrade/MainView.h"
-#include "upgrade/UpgradeForm.h"
+#include "upgrade/RunHost.h"
 
 namespace fw {
 
 const QString UnavailableRomReadBack::NotAvailableText =
     QStringLiteral("ROM read-back is not available in this build");
 
-void UnavailableRomReadBack::RomReadBack(UpgradeForm& form) {
-    MainView& view = form.view();
+void UnavailableRomReadBack::RomReadBack(RunState& run, RunHost& host) {
+    MainView& view = host.view();
     view.stopStopTimer();
-    form.GetMode = false;
+    run.GetMode = false;
     const Sinks sinks = view.sinks();
     sinks.logLine(NotAvailableText);
-    form.exitStatus = ExitStatus::Failed;
+    run.exitStatus = ExitStatus::Failed;
     sinks.showBox(NotAvailableText, QStringLiteral("Failure"), BoxButtons::Ok);
     view.closeWindow();
 }

@@ -10,20 +10,21 @@
 
 namespace fw {
 
-class UpgradeForm;
+struct RunState;
+class RunHost;
 
 // The ROM read-back run from the first StopTimer tick while GetMode is set.
 class RomReadBackService {
 public:
     virtual ~RomReadBackService() = default;
-    virtual void RomReadBack(UpgradeForm& form) = 0;
+    virtual void RomReadBack(RunState& run, RunHost& host) = 0;
 };
 
 // Stops the timer, clears GetMode, reports, marks the run failed and closes the window.
 class UnavailableRomReadBack final : public RomReadBackService {
 public:
     static const QString NotAvailableText; // "ROM read-back is not available in this build"
-    void RomReadBack(UpgradeForm& form) override;
+    void RomReadBack(RunState& run, RunHost& host) override;
 };
 
 // The engines the controller uses; null members fall back to the stand-ins.

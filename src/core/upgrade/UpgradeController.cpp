@@ -2,11 +2,14 @@
 
 #include "http/LoginCheck.h"
 #include "net/SocketClient.h"
+#include "process/EventWait.h"
 #include "search/DeviceSearch.h"
+#include "transfer/RunState.h"
 #include "ui/GuiThreadSinks.h"
 #include "upgrade/MainView.h"
+#include "upgrade/MainWindowLogic.h"
+#include "upgrade/RunHost.h"
 #include "upgrade/THTTPThread.h"
-#include "upgrade/UpgradeForm.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -38,8 +41,8 @@ bool isRunningPhase(qint16 p) {
 
 } // namespace
 
-UpgradeController::UpgradeController(UpgradeForm& form)
-    : form_(form), workerSinks_(std::make_unique<GuiThreadSinks>(form.view().sinks())) {
+UpgradeController::UpgradeController(RunState& run, RunHost& host)
+    : run_(run), host_(host), workerSinks_(std::make_unique<GuiThreadSinks>(host.view().sinks())) {
     services_ = TransferServices{&noFtp_, &noTftp_, &readBack_};
 }
 
@@ -49,13 +52,13 @@ UpgradeController::~UpgradeController() {
     worker_->requestInterruption();
     // The worker may be waiting for the GUI thread to show its result box: keep delivering the
     // calls it queued while waiting for it.
-    QDeadlineTimer deadline(WorkerShutdownJoin);
-    while (!worker_->wait(QDeadlineTimer(WorkerPollStep))) {
-        if (deadline.hasExpired())
-            break;
-        if (QCoreApplication::instance())
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
-    }
+    bool joined = false;
+    EventWait::until([&] { return joined; }, EventWait::Clock::now() + WorkerShutdownJoin, {},
+                     EventWait::Pump::PostedCalls, WorkerPollStep,
+                     [&](std::chrono::microseconds slice) {
+                         joined = worker_->wait(QDeadlineTimer(
+                             std::chrono::duration_cast<std::chrono::milliseconds>(slice)));
+                     });
     if (worker_->isFinished()) {
         worker_.reset();
         return;
@@ -63,7 +66,7 @@ UpgradeController::~UpgradeController() {
     // Still inside a socket call, and it refers to objects about to go: the only safe end is to
     // end the process now, as a failure, after removing the extracted files.
     std::fputs("fwupgrade: the HTTP upload did not end in time; stopping\n", stderr);
-    form_.package.reset();
+    host_.releasePackage();
     std::fflush(nullptr);
     std::_Exit(ExitStatus::Failed);
 }
@@ -92,20 +95,16 @@ bool UpgradeController::waitForWorker(std::chrono::milliseconds bound) {
 }
 
 bool UpgradeController::busy() const {
-    return worker_ != nullptr || isRunningPhase(form_.UpgradePhase.load()) || form_.AutoStart ||
-           form_.GetMode || readBack_.running() || form_.view().stopTimerActive();
-}
-
-bool UpgradeController::sectionsDiffer() const {
-    return form_.SectionCheck && form_.UpgradeSection != form_.sectionList;
+    return worker_ != nullptr || isRunningPhase(run_.UpgradePhase.load()) || run_.AutoStart ||
+           run_.GetMode || readBack_.running() || host_.view().stopTimerActive();
 }
 
 void UpgradeController::failed() {
-    form_.exitStatus = ExitStatus::Failed;
+    run_.exitStatus = ExitStatus::Failed;
 }
 
 void UpgradeController::succeeded() {
-    form_.exitStatus = ExitStatus::Ok;
+    run_.exitStatus = ExitStatus::Ok;
 }
 
 std::uint16_t UpgradeController::nextCount(std::uint16_t c) {
@@ -120,16 +119,16 @@ std::uint16_t UpgradeController::nextCount(std::uint16_t c) {
 // --- Upgrade pressed
 
 void UpgradeController::UpgradeClick() {
-    MainView& view = form_.view();
+    MainView& view = host_.view();
     const Sinks sinks = view.sinks();
 
     BasicAuthNeeded = false;
-    form_.UserId = view.userIdText().left(UserIdMaxLength);
-    RouterIP = UpgradeForm::FirstWord(view.ipText());
+    run_.UserId = view.userIdText().left(UserIdMaxLength);
+    RouterIP = MainWindowLogic::FirstWord(view.ipText());
 
     QString romId;
     qint32 type = 0;
-    if (FindRouterRecord(form_.search().devices(), RouterIP, &romId, &type) < 0) {
+    if (FindRouterRecord(host_.search().devices(), RouterIP, &romId, &type) < 0) {
         sinks.logLine(QStringLiteral("Read Select Router Infomation Error"));
         failed();
         sinks.showBox(
@@ -141,7 +140,7 @@ void UpgradeController::UpgradeClick() {
     RouterRomId = romId;
     RouterType = type;
 
-    if (!form_.search().echo(RouterIP)) {
+    if (!host_.search().echo(RouterIP)) {
         sinks.logLine(QStringLiteral("Unconnect to router : ") + RouterIP);
         failed();
         sinks.showBox(QStringLiteral("Unconnect to router"),
@@ -153,7 +152,7 @@ void UpgradeController::UpgradeClick() {
     sinks.setProgressMaximum(0);
     sinks.setProgressPosition(0);
 
-    if (form_.extractionCopy.count == 0) {
+    if (run_.extractionCopy.count == 0) {
         failed();
         sinks.showBox(QStringLiteral("Please select the upgrade file"),
                       QStringLiteral("upgrade file not found"), BoxButtons::Ok);
@@ -162,16 +161,16 @@ void UpgradeController::UpgradeClick() {
 
     view.setUpgradeEnabled(false);
     // TFTP for a crashed router is never overridden.
-    if (form_.OrderFromSettings && form_.UpgradeMethod != Method::Tftp) {
-        switch (form_.settings.methodOrder()) {
+    if (run_.OrderFromSettings && run_.UpgradeMethod != Method::Tftp) {
+        switch (host_.runSettings().methodOrder()) {
         case 1:
-            form_.UpgradeMethod = Method::Http;
+            run_.UpgradeMethod = Method::Http;
             break;
         case 2:
-            form_.UpgradeMethod = Method::Ftp;
+            run_.UpgradeMethod = Method::Ftp;
             break;
         case 3:
-            form_.UpgradeMethod = Method::Tftp;
+            run_.UpgradeMethod = Method::Tftp;
             break;
         default:
             break;
@@ -181,13 +180,13 @@ void UpgradeController::UpgradeClick() {
 }
 
 void UpgradeController::methodLoop() {
-    MainView& view = form_.view();
+    MainView& view = host_.view();
     const Sinks sinks = view.sinks();
     Step step = Step::LeaveLoop;
     for (int pass = 0; pass < MaxMethodPasses; ++pass) {
-        form_.stopCounter = 0;
+        run_.stopCounter = 0;
         view.startStopTimer();
-        switch (form_.UpgradeMethod) {
+        switch (run_.UpgradeMethod) {
         case Method::Tftp:
             step = tftpBranch();
             break;
@@ -217,43 +216,43 @@ void UpgradeController::methodLoop() {
         failed();
         return;
     }
-    const qint16 phase = form_.UpgradePhase.load();
-    if (form_.HaveUpgradeFile == 1 && !form_.LogShown && phase != Phase::TftpRunning &&
-        phase != Phase::HttpRunning && !form_.FactoryRelease)
-        form_.ExitClick();
+    const qint16 phase = run_.UpgradePhase.load();
+    if (run_.HaveUpgradeFile == 1 && !host_.logShown() && phase != Phase::TftpRunning &&
+        phase != Phase::HttpRunning && !run_.FactoryRelease)
+        host_.ExitClick();
 }
 
 bool UpgradeController::noFileChosen() const {
-    return form_.HaveUpgradeFile == 0 && form_.view().updateFileNameText().isEmpty();
+    return run_.HaveUpgradeFile == 0 && host_.view().updateFileNameText().isEmpty();
 }
 
 UpgradeController::Step UpgradeController::refuseNoFile() {
     // Nothing is sent, so there is nothing for the watchdog to watch: leaving it running would
     // end the program silently StopLimit seconds later.
-    form_.view().stopStopTimer();
+    host_.view().stopStopTimer();
     failed();
-    form_.view().sinks().showBox(NoFileText, UpgradeWarningCaption, BoxButtons::Ok);
+    host_.view().sinks().showBox(NoFileText, UpgradeWarningCaption, BoxButtons::Ok);
     return Step::LeaveLoop;
 }
 
 UpgradeController::Step UpgradeController::tftpBranch() {
     if (noFileChosen())
         return refuseNoFile();
-    const Sinks sinks = form_.view().sinks();
-    form_.UpgradePhase = Phase::TftpRunning;
+    const Sinks sinks = host_.view().sinks();
+    run_.UpgradePhase = Phase::TftpRunning;
     sinks.logLine(QStringLiteral("Unsing TFTP upgrade mode to : ") + RouterIP);
-    services_.tftp->TftpUpgrade(form_.stopCounter, form_.UpgradePhase, sinks, form_.extractionCopy,
+    services_.tftp->TftpUpgrade(run_.stopCounter, run_.UpgradePhase, sinks, run_.extractionCopy,
                                 RouterIP, RouterRomId, RouterType, TftpFileOpen);
     return Step::LeaveLoop;
 }
 
 UpgradeController::Step UpgradeController::httpLogin() {
-    MainView& view = form_.view();
+    MainView& view = host_.view();
     const Sinks sinks = view.sinks();
     LoginContext ctx;
     ctx.sinks = sinks;
-    ctx.upgradeMethod = &form_.UpgradeMethod;
-    ctx.webPort = form_.config().webPort;
+    ctx.upgradeMethod = &run_.UpgradeMethod;
+    ctx.webPort = host_.webPort();
     const QString password = view.passwordText();
 
     const int r = CheckLogin(ctx, password, RouterIP);
@@ -261,12 +260,12 @@ UpgradeController::Step UpgradeController::httpLogin() {
     if (r >= 0)
         return Step::LeaveLoop;
 
-    form_.UpgradePhase = Phase::HttpFailed;
+    run_.UpgradePhase = Phase::HttpFailed;
     // After a failed FTP attempt (133) the refusal is just as final: going on to Basic
     // authentication there would upload after a refused password, since a new-firmware router
     // answers that request with its index page.
     const bool overHttp =
-        form_.UpgradeMethod == Method::Http || form_.UpgradeMethod == Method::HttpAfterFtp;
+        run_.UpgradeMethod == Method::Http || run_.UpgradeMethod == Method::HttpAfterFtp;
     if (overHttp) {
         if (r == LoginCode::BasicAuthWanted) {
             BasicAuthNeeded = true;
@@ -278,7 +277,7 @@ UpgradeController::Step UpgradeController::httpLogin() {
             return Step::End;
     }
 
-    const int r2 = BasicAuthLogin(ctx, form_.UserId, password, RouterIP);
+    const int r2 = BasicAuthLogin(ctx, run_.UserId, password, RouterIP);
     LoginPort = r2;
     if (r2 >= 0)
         return Step::LeaveLoop;
@@ -310,7 +309,7 @@ UpgradeController::Step UpgradeController::httpLogin() {
 }
 
 UpgradeController::Step UpgradeController::httpBranch() {
-    MainView& view = form_.view();
+    MainView& view = host_.view();
     const Sinks sinks = view.sinks();
     view.stopStopTimer();
 
@@ -334,12 +333,12 @@ UpgradeController::Step UpgradeController::httpBranch() {
         return Step::End;
 
     sinks.logLine(QStringLiteral("Clear stopCounter to 0"));
-    form_.stopCounter = 0;
+    run_.stopCounter = 0;
     view.startStopTimer();
 
-    if (form_.OrderFromSettings && form_.settings.methodOrder() == 1)
-        form_.UpgradeMethod = Method::Http; // overrides the old-firmware switch to FTP
-    else if (form_.UpgradeMethod == Method::Ftp)
+    if (run_.OrderFromSettings && host_.runSettings().methodOrder() == 1)
+        run_.UpgradeMethod = Method::Http; // overrides the old-firmware switch to FTP
+    else if (run_.UpgradeMethod == Method::Ftp)
         return Step::Again;
 
     if (noFileChosen())
@@ -351,7 +350,7 @@ UpgradeController::Step UpgradeController::httpBranch() {
         sinks.logLine(QStringLiteral("HTTP upgrade still running"));
         return Step::End;
     }
-    form_.UpgradePhase = Phase::HttpRunning;
+    run_.UpgradePhase = Phase::HttpRunning;
     sinks.logLine(QStringLiteral("Unsing HTTP upgrade mode to : ") + RouterIP);
     startWorker();
     return Step::LeaveLoop;
@@ -359,40 +358,34 @@ UpgradeController::Step UpgradeController::httpBranch() {
 
 void UpgradeController::startWorker() {
     HttpUploadJob job;
-    job.stopCounter = &form_.stopCounter;
-    job.phase = &form_.UpgradePhase;
+    job.takeRun(run_);
     job.sinks = workerSinks_->workerSinks();
-    job.files = form_.extractionCopy;
     job.routerIp = RouterIP;
     job.port = quint16(LoginPort);
     job.romId = RouterRomId;
-    job.sectionCheck = form_.SectionCheck;
-    job.sectionList = form_.sectionList;
-    job.interactive = form_.Interactive;
-    job.factoryRelease = form_.FactoryRelease;
     // A router that stops answering is the watchdog's to report; the socket gives up a little
     // later, so the worker has ended by the time the program does.
-    job.transferTimeout = std::min<std::chrono::milliseconds>(
-        SocketClient::DefaultTransferTimeout,
-        std::chrono::seconds(form_.StopLimit) + WorkerSocketGrace);
+    job.transferTimeout = std::min<std::chrono::milliseconds>(SocketClient::DefaultTransferTimeout,
+                                                              std::chrono::seconds(run_.StopLimit) +
+                                                                  WorkerSocketGrace);
     job.enableUpgrade = [this] {
         QMetaObject::invokeMethod(
-            &gui_, [this] { form_.view().setUpgradeEnabled(true); }, Qt::QueuedConnection);
+            &gui_, [this] { host_.view().setUpgradeEnabled(true); }, Qt::QueuedConnection);
     };
     worker_ = std::make_unique<THTTPThread>(std::move(job));
     worker_->start();
 }
 
 UpgradeController::Step UpgradeController::ftpBranch() {
-    MainView& view = form_.view();
+    MainView& view = host_.view();
     const Sinks sinks = view.sinks();
     sinks.logLine(QStringLiteral("Unsing FTP upgrade mode to : ") + RouterIP);
     if (noFileChosen())
         return refuseNoFile();
 
-    form_.UpgradePhase = Phase::FtpRunning;
+    run_.UpgradePhase = Phase::FtpRunning;
     FtpUpgradeService& ftp = *services_.ftp;
-    const int f = ftp.FtpUpgrade(form_.stopCounter, sinks, form_.extractionCopy, RouterIP,
+    const int f = ftp.FtpUpgrade(run_.stopCounter, sinks, run_.extractionCopy, RouterIP,
                                  RouterRomId, RouterType, view.passwordText());
     view.stopStopTimer();
     // The watchdog ended the program during the call: no other method is tried.
@@ -400,28 +393,28 @@ UpgradeController::Step UpgradeController::ftpBranch() {
         return Step::End;
     if (f < 0) {
         if (f == -2 || f == -4) {
-            form_.UpgradePhase = Phase::FtpFailed;
+            run_.UpgradePhase = Phase::FtpFailed;
             failed();
             sinks.showBox(ftp.resultText(), AuthFailedCaption, BoxButtons::Ok);
             return Step::End;
         }
         sinks.logLine(QStringLiteral("Unsing FTP upgrade mode fail : ") + RouterIP);
         sinks.logLine(ftp.resultText());
-        form_.UpgradeMethod = Method::HttpAfterFtp;
+        run_.UpgradeMethod = Method::HttpAfterFtp;
         return Step::Again;
     }
 
-    form_.UpgradePhase = Phase::FtpSucceeded;
+    run_.UpgradePhase = Phase::FtpSucceeded;
     sinks.logLine(QStringLiteral("Unsing FTP upgrade to : ") + RouterIP +
                   QStringLiteral(" success"));
-    form_.UpgradeSection = ftp.sentSections();
-    sinks.logLine(QStringLiteral("FTP upgrade section :") + form_.UpgradeSection);
-    if (sectionsDiffer()) {
+    run_.UpgradeSection = ftp.sentSections();
+    sinks.logLine(QStringLiteral("FTP upgrade section :") + run_.UpgradeSection);
+    if (run_.sectionsDiffer()) {
         failed();
         sinks.showBox(THTTPThread::SectionWarningText, UpgradeWarningCaption, BoxButtons::Ok);
     } else {
         succeeded();
-        if (form_.Interactive && !form_.FactoryRelease)
+        if (run_.Interactive && !run_.FactoryRelease)
             sinks.showBox(ftp.resultText(), QStringLiteral("Success"), BoxButtons::Ok);
     }
     view.setUpgradeEnabled(true);
@@ -431,19 +424,18 @@ UpgradeController::Step UpgradeController::ftpBranch() {
 // --- StopTimer
 
 void UpgradeController::StopTimerTimer() {
-    MainView& view = form_.view();
-    if (form_.GetMode) {
-        services_.readBack->RomReadBack(form_);
+    MainView& view = host_.view();
+    if (run_.GetMode) {
+        services_.readBack->RomReadBack(run_, host_);
         return;
     }
-    if (form_.AutoStart) {
+    if (run_.AutoStart) {
         view.stopStopTimer();
-        form_.AutoStart = false;
-        form_.PutMode = false;
+        run_.AutoStart = false;
+        run_.PutMode = false;
         if (view.ipText().isEmpty()) {
-            form_.IPReFreshClick();
-            form_.IPComBoxChange();
-        } else if (form_.HaveUpgradeFile == 1) {
+            host_.refreshRouters();
+        } else if (run_.HaveUpgradeFile == 1) {
             UpgradeClick();
         }
         return;
@@ -451,7 +443,7 @@ void UpgradeController::StopTimerTimer() {
 
     // The worker and the engines store codes concurrently: count only what was really seen.
     for (int attempt = 0; attempt < MaxCounterRetries; ++attempt) {
-        std::uint16_t c = form_.stopCounter.load();
+        std::uint16_t c = run_.stopCounter.load();
         switch (c) {
         case StopCode::HttpDone:
             httpDone();
@@ -470,9 +462,9 @@ void UpgradeController::StopTimerTimer() {
             break;
         }
         const std::uint16_t next = nextCount(c);
-        if (!form_.stopCounter.compare_exchange_strong(c, next))
+        if (!run_.stopCounter.compare_exchange_strong(c, next))
             continue;
-        if (next < form_.StopLimit) {
+        if (next < run_.StopLimit) {
             view.sinks().logLine(QStringLiteral("StopCounter : ") + QString::number(next));
             return;
         }
@@ -482,7 +474,7 @@ void UpgradeController::StopTimerTimer() {
 }
 
 void UpgradeController::httpDone() {
-    MainView& view = form_.view();
+    MainView& view = host_.view();
     view.stopStopTimer();
     if (worker_) {
         worker_->requestInterruption();
@@ -492,8 +484,8 @@ void UpgradeController::httpDone() {
             if (QCoreApplication::instance())
                 QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
             if (worker_->result() >= 0) {
-                form_.UpgradeSection = worker_->sentSections();
-                if (sectionsDiffer())
+                run_.UpgradeSection = worker_->sentSections();
+                if (run_.sectionsDiffer())
                     failed();
                 else
                     succeeded();
@@ -505,54 +497,53 @@ void UpgradeController::httpDone() {
             failed();
         }
     }
-    view.sinks().logLine(QStringLiteral("HTTP upgrade section :") + form_.UpgradeSection);
-    if (!form_.Interactive)
-        form_.ExitClick();
+    view.sinks().logLine(QStringLiteral("HTTP upgrade section :") + run_.UpgradeSection);
+    if (!run_.Interactive)
+        host_.ExitClick();
 }
 
 void UpgradeController::tftpRejected() {
-    MainView& view = form_.view();
+    MainView& view = host_.view();
     view.stopStopTimer();
     failed();
-    if (form_.Interactive)
+    if (run_.Interactive)
         view.sinks().showBox(QStringLiteral("Incorrect upgrade file. Please check again!"),
                              QString(), BoxButtons::YesOnly, BoxIcon::Warning);
     else
-        form_.ExitClick();
+        host_.ExitClick();
 }
 
 void UpgradeController::tftpFinished() {
-    MainView& view = form_.view();
+    MainView& view = host_.view();
     const Sinks sinks = view.sinks();
     view.stopStopTimer();
-    form_.UpgradeSection = services_.tftp->sentSections();
-    if (sectionsDiffer())
+    run_.UpgradeSection = services_.tftp->sentSections();
+    if (run_.sectionsDiffer())
         failed();
     else
         succeeded();
-    if (!form_.Interactive) {
+    if (!run_.Interactive) {
         // The window closes; a new search would only hold the end up.
-        sinks.logLine(QStringLiteral("TFTP upgrade section :") + form_.UpgradeSection);
-        form_.ExitClick();
+        sinks.logLine(QStringLiteral("TFTP upgrade section :") + run_.UpgradeSection);
+        host_.ExitClick();
         return;
     }
-    if (!form_.FactoryRelease)
+    if (!run_.FactoryRelease)
         sinks.showBox(QStringLiteral("Recover Complete !"), QStringLiteral("Recover Success"),
                       BoxButtons::Ok);
-    sinks.logLine(QStringLiteral("TFTP upgrade section :") + form_.UpgradeSection);
-    if (sectionsDiffer())
+    sinks.logLine(QStringLiteral("TFTP upgrade section :") + run_.UpgradeSection);
+    if (run_.sectionsDiffer())
         sinks.showBox(QStringLiteral("Upgrade Not complete, please click Upgrade button again !"),
                       QStringLiteral("Upgrade Again"), BoxButtons::Ok);
-    form_.IPReFreshClick();
-    form_.IPComBoxChange();
+    host_.refreshRouters();
 }
 
 void UpgradeController::watchdogExpired() {
-    MainView& view = form_.view();
+    MainView& view = host_.view();
     const Sinks sinks = view.sinks();
     view.stopStopTimer();
     failed();
-    switch (form_.UpgradePhase.load()) {
+    switch (run_.UpgradePhase.load()) {
     case Phase::TftpRunning:
         sinks.showBox(QStringLiteral("Recover Not Complete. Please Power OFF and Power ON the "
                                      "router then execution program again !!"),

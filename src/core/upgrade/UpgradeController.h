@@ -1,7 +1,8 @@
 #pragma once
 // The upgrade controller: Upgrade pressed or started automatically, the echo test, the login
 // check, the method loop (TFTP, HTTP, FTP with fall-back), the HTTP worker thread and the
-// StopTimer watchdog. GUI thread; the worker hands every report back to it.
+// StopTimer watchdog. Takes the run's state (RunState) and what it needs of the main window
+// (RunHost). GUI thread; the worker hands every report back to it.
 
 #include "upgrade/RomReadBackEngine.h"
 #include "upgrade/TransferServices.h"
@@ -15,13 +16,15 @@
 
 namespace fw {
 
-class UpgradeForm;
+struct RunState;
+class RunHost;
 class THTTPThread;
 class GuiThreadSinks;
 
 class UpgradeController {
 public:
-    explicit UpgradeController(UpgradeForm& form);
+    // `run` and `host` are the main window's logic, which outlives the controller.
+    UpgradeController(RunState& run, RunHost& host);
     ~UpgradeController();
     UpgradeController(const UpgradeController&) = delete;
     UpgradeController& operator=(const UpgradeController&) = delete;
@@ -79,11 +82,11 @@ private:
     void tftpFinished();
     void tftpRejected();
     void watchdogExpired();
-    bool sectionsDiffer() const;
     void failed();
     void succeeded();
 
-    UpgradeForm& form_;
+    RunState& run_;
+    RunHost& host_;
     QObject gui_; // context for calls queued from the worker to the GUI thread
     std::unique_ptr<GuiThreadSinks> workerSinks_;
     std::unique_ptr<THTTPThread> worker_;

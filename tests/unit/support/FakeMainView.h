@@ -1,13 +1,13 @@
 #pragma once
-// A main window made of plain fields, for tests that drive UpgradeForm and the controller without
-// widgets. Records every report (log, status, progress, boxes, message windows) and every window
-// request; boxes are answered from a queue, the file dialog from a field. Test thread only.
+// A main window made of plain fields, for tests that drive MainWindowLogic and the controller
+// without widgets. Records every report (log, status, progress, boxes, message windows) and every
+// window request; boxes are answered from a queue, the file dialog from a field. Test thread only.
 
 #include "message/MessageRecord.h"
 #include "process/ProcessState.h"
 #include "search/DeviceSearch.h"
 #include "upgrade/MainView.h"
-#include "upgrade/UpgradeForm.h"
+#include "upgrade/MainWindowLogic.h"
 
 #include <QList>
 #include <QString>
@@ -52,8 +52,8 @@ public:
     FakeMainView();
 
     // Close attempts then run FormCloseQuery and, when allowed, FormClose; tick() runs
-    // StopTimerTimer. (Inline, so test programs that never attach need no UpgradeForm.)
-    void attach(UpgradeForm& form) {
+    // StopTimerTimer. (Inline, so test programs that never attach need no MainWindowLogic.)
+    void attach(MainWindowLogic& form) {
         onCloseQuery = [&form] {
             if (!form.FormCloseQuery())
                 return false;
@@ -177,22 +177,22 @@ private:
 // A main window's decisions over a FakeMainView and a device search whose probes never leave the
 // process: each probe is recorded and handed to `onProbe`, which may append devices by hand.
 // Extracted files go to a private temporary directory. Everything is inline so that only the
-// test programs that use it need UpgradeForm.
+// test programs that use it need MainWindowLogic.
 struct FormHarness {
     QTemporaryDir temp;
     DeviceSearch search;
     FakeMainView view;
     QStringList probed;
     std::function<void(const QString&)> onProbe;
-    UpgradeForm form;
+    MainWindowLogic form;
 
     FormHarness() : form(view, search, makeConfig()) {
         ProcessState::quitAtStart = false;
         view.attach(form);
     }
 
-    UpgradeFormConfig makeConfig() {
-        UpgradeFormConfig c;
+    MainWindowLogicConfig makeConfig() {
+        MainWindowLogicConfig c;
         c.tempBase = temp.path();
         c.probe = [this](const QString& address) {
             probed.append(address);

@@ -1,32 +1,11 @@
-#include "WidgetSinks.h"
+#include "ProgressBarSink.h"
 
-#include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QStatusBar>
 #include <QThread>
 #include <algorithm>
 #include <limits>
 
 namespace fw {
-
-MemoSink::MemoSink(QPlainTextEdit* memo, const HeadlessPolicy& policy)
-    : memo_(memo), policy_(policy) {}
-
-void MemoSink::appendLog(const QString& line) {
-    if (memo_)
-        memo_->appendPlainText(line);
-    policy_.report(QStringLiteral("log"), line);
-}
-
-StatusBarSink::StatusBarSink(QStatusBar* bar, const HeadlessPolicy& policy)
-    : bar_(bar), policy_(policy) {}
-
-void StatusBarSink::setStatusText(const QString& text) {
-    text_ = text;
-    if (bar_)
-        bar_->showMessage(text);
-    policy_.report(QStringLiteral("status"), text);
-}
 
 ProgressBarSink::ProgressBarSink(QProgressBar* bar, const HeadlessPolicy& policy)
     : bar_(bar), policy_(policy) {
