@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, then builds and runs the whole suite twice: a normal build, and one
-# with AddressSanitizer and UndefinedBehaviorSanitizer (any report fails the run).
+# with AddressSanitizer and UndefinedBehaviorSanitizer (any report fails the run). After the normal
+# build, the Debian package is built, checked by lintian, installed and run.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 bash "$here/scripts/setup.sh"
@@ -15,6 +16,9 @@ status=0
 echo "== normal build"
 bash "$here/scripts/build.sh" "$here/build"
 (cd "$here/build" && ctest --output-on-failure -j2) || status=1
+
+echo "== Debian package"
+timeout 300 bash "$here/scripts/package-check.sh" "$here/build" || status=1
 
 echo "== sanitizer build"
 bash "$here/scripts/build.sh" "$here/build-asan" -DFW_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug

@@ -1,6 +1,7 @@
 // Program entry: the main window first (its creation reads the command line and the package),
 // then, unless start-up ended the program, the search window and the message loop.
 
+#include "CommandLineInfo.h"
 #include "JsonLinesSignalExit.h"
 #include "MessageWindowPresenter.h"
 #include "TRefreshForm.h"
@@ -43,6 +44,9 @@ int finish(int status) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // --help and --version need neither a display nor the package.
+    if (const auto status = fw::CommandLineInfo::answer(argc, argv))
+        return *status;
     if (fw::jsonLinesOutput())
         fw::JsonLinesSignalExit::install();
     // A headless run needs no display at all.

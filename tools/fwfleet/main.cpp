@@ -35,6 +35,7 @@ directory of its own, and shows one line per router while they run.
   --report FILE  writes a JSON report: per router its address, ROM identifier, exit status,
                  method, bytes sent, seconds, last box and log lines
   --help         shows this text
+  --version      shows the version
 
 A line per router shows address, state (waiting, searching, logging in, sending, done,
 failed), method, percent and seconds; on a terminal the lines are redrawn in place.
@@ -87,6 +88,10 @@ int main(int argc, char** argv) {
         const QString& a = args[i];
         if (a == QLatin1String("--help")) {
             std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (a == QLatin1String("--version")) {
+            std::puts("fwfleet " FW_VERSION);
             return 0;
         }
         if (a == QLatin1String("--jobs") || a == QLatin1String("--report")) {

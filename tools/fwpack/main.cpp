@@ -92,6 +92,9 @@ Commands:
   help, --help, -h
       Shows this text.
 
+  --version
+      Shows the version.
+
 Exit status: 0 success, 1 failure (message on standard error), 2 usage error.
 )";
 
@@ -106,6 +109,10 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("help") || command == QLatin1String("--help") ||
         command == QLatin1String("-h")) {
         QTextStream(stdout) << kHelp;
+        return fwpack::ExitOk;
+    }
+    if (command == QLatin1String("--version")) {
+        QTextStream(stdout) << "fwpack " FW_VERSION "\n";
         return fwpack::ExitOk;
     }
     if (command == QLatin1String("create"))

@@ -214,6 +214,7 @@ QString SimConfig::usage() {
         "                 [--ports QUERY,BOOT,TFTP] [--web [--web-options ADDR:KNOBS]...]\n"
         "                 [--ftp [--ftp-options ADDR:KNOBS]...] [--tftp-options ADDR:KNOBS]...\n"
         "                 [--no-echo] [--unicast-only]\n"
+        "       routersim --help | --version\n"
         "router keys: state=normal|default|crashed  romid=TEXT  detail=TEXT  echo=yes|no\n"
         "             answers=none|query+boot+tftp+default  junk=N  extra=N  short=yes|no\n"
         "             cut=N  delay=MS\n");

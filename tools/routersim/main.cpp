@@ -74,6 +74,14 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QString error;
     QStringList args = app.arguments().mid(1);
+    if (args.size() == 1 && (args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h"))) {
+        say(stdout, SimConfig::usage());
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == QLatin1String("--version")) {
+        say(stdout, QStringLiteral("routersim " FW_VERSION "\n"));
+        return 0;
+    }
     QMap<QString, QString> webOptions;
     QMap<QString, QString> ftpOptions;
     QMap<QString, QString> tftpOptions;
