@@ -2,6 +2,7 @@
 // then, unless start-up ended the program, the search window and the message loop.
 
 #include "CommandLineInfo.h"
+#include "JsonLinesSignalExit.h"
 #include "MessageWindowPresenter.h"
 #include "TRefreshForm.h"
 #include "TUpgradeForm1.h"
@@ -12,6 +13,7 @@
 #include "tftp/TTFTPForm.h"
 #include "ui/Headless.h"
 #include "ui/VisibleText.h"
+#include "ui/JsonLines.h"
 #include "upgrade/MainWindowLogic.h"
 #include "upgrade/UpgradeController.h"
 
@@ -34,12 +36,21 @@ void headlessMessages(QtMsgType type, const QMessageLogContext& context, const Q
     fflush(stderr);
 }
 
+// The run's exit status; a JSON Lines run's last object says it.
+int finish(int status) {
+    if (fw::jsonLinesOutput())
+        fw::JsonLines::standardOutput().writeExit(status);
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     // --help and --version need neither a display nor the package.
     if (const auto status = fw::CommandLineInfo::answer(argc, argv))
         return *status;
+    if (fw::jsonLinesOutput())
+        fw::JsonLinesSignalExit::install();
     // A headless run needs no display at all.
     if (fw::headlessRun()) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -61,7 +72,7 @@ int main(int argc, char** argv) {
     const QStringList args = QCoreApplication::arguments().mid(1);
     mainWindow->form().FormCreate(args, QCoreApplication::applicationFilePath());
     if (fw::ProcessState::quitAtStart)
-        return mainWindow->form().exitStatus;
+        return finish(mainWindow->form().exitStatus);
 
     fw::TRefreshForm refreshForm(search, mainWindow.get());
     mainWindow->setSearchWindow([&refreshForm] { refreshForm.exec(); });
@@ -75,5 +86,5 @@ int main(int argc, char** argv) {
 
     mainWindow->show();
     app.exec();
-    return mainWindow->form().exitStatus;
+    return finish(mainWindow->form().exitStatus);
 }

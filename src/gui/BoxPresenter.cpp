@@ -65,8 +65,9 @@ QString BoxPresenter::headlessLine(const QString& text, const QString& caption) 
 BoxAnswer BoxPresenter::showBox(const QString& text, const QString& caption, BoxButtons buttons,
                                 BoxIcon icon) {
     if (policy_.enabled) {
-        policy_.writeErr(headlessLine(text, caption));
-        return HeadlessPolicy::firstButton(buttons);
+        const BoxAnswer answer = HeadlessPolicy::firstButton(buttons);
+        policy_.reportBox(headlessLine(text, caption), text, caption, buttons, answer);
+        return answer;
     }
     // A box without a caption of its own carries the application's name, as the platform does.
     const QString title = caption.isNull() ? QCoreApplication::applicationName() : visibleText(caption);

@@ -10,7 +10,7 @@ MemoSink::MemoSink(SystemLogView* memo, const HeadlessPolicy& policy)
 void MemoSink::appendLog(const QString& line) {
     if (memo_)
         memo_->appendLine(visibleText(line));
-    policy_.writeOut(line);
+    policy_.report(QStringLiteral("log"), line);
 }
 
 } // namespace fw

@@ -4,6 +4,7 @@
 #include "message/MessageRecord.h"
 #include "message/RtfReader.h"
 #include "ui/VisibleText.h"
+#include "ui/JsonLines.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -96,10 +97,15 @@ void MessageWindowPresenter::showHeadless(const MessageRecord& record) {
     const quint64 session = acquire();
     if (session == 0)
         return;
-    const QByteArray line =
-        "message: " + visibleText(RtfReader::decodeCp1252(record.caption)).toLocal8Bit() + '\n';
-    std::fputs(line.constData(), stderr);
-    std::fflush(stderr);
+    const QString caption = RtfReader::decodeCp1252(record.caption);
+    if (jsonLinesOutput()) {
+        JsonLines::standardOutput().write(QStringLiteral("message"),
+                                          {{QStringLiteral("text"), caption}});
+    } else {
+        const QByteArray line = "message: " + visibleText(caption).toLocal8Bit() + '\n';
+        std::fputs(line.constData(), stderr);
+        std::fflush(stderr);
+    }
     const std::chrono::milliseconds life = headlessLife(record.cappedLiveTime());
     if (life.count() > 0) {
         QEventLoop loop;

@@ -1,15 +1,23 @@
 #include "ProgressBarSink.h"
 
 #include <QProgressBar>
+#include <QThread>
 #include <algorithm>
 #include <limits>
 
 namespace fw {
 
-ProgressBarSink::ProgressBarSink(QProgressBar* bar) : bar_(bar) {}
+ProgressBarSink::ProgressBarSink(QProgressBar* bar, const HeadlessPolicy& policy)
+    : bar_(bar), policy_(policy) {
+    clock_.start();
+    held_.setSingleShot(true);
+    QObject::connect(&held_, &QTimer::timeout, [this] { reportHeadless(); });
+}
 
 void ProgressBarSink::setProgressMaximum(qint64 maximum) {
     maximum_ = std::max<qint64>(maximum, 0);
+    throttle_.setMaximum(maximum_);
+    held_.stop();
     show();
 }
 
@@ -23,7 +31,26 @@ void ProgressBarSink::advanceProgress(qint64 delta) {
     show();
 }
 
+void ProgressBarSink::reportHeadless() {
+    if (!policy_.enabled)
+        return;
+    const std::chrono::milliseconds now(clock_.elapsed());
+    if (const auto position = throttle_.offer(position_, now))
+        policy_.reportProgress(*position, throttle_.maximum());
+    else if (throttle_.pending() && !held_.isActive())
+        held_.start(throttle_.wait(now));
+}
+
+void ProgressBarSink::flushHeadless() {
+    if (!throttle_.pending())
+        return;
+    held_.stop();
+    QThread::msleep(ulong(throttle_.wait(std::chrono::milliseconds(clock_.elapsed())).count()));
+    reportHeadless();
+}
+
 void ProgressBarSink::show() {
+    reportHeadless();
     if (!bar_)
         return;
     constexpr qint64 widest = std::numeric_limits<int>::max();

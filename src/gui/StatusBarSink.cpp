@@ -20,7 +20,7 @@ void StatusBarSink::setStatusText(const QString& text) {
         bar_->showMessage(shown);
         bar_->setToolTip(shown == visibleText(text) ? QString() : visibleText(text));
     }
-    policy_.writeErr(QStringLiteral("status: ") + text);
+    policy_.report(QStringLiteral("status"), text);
 }
 
 } // namespace fw

@@ -73,7 +73,7 @@ TUpgradeForm1::TUpgradeForm1(DeviceSearch& search, MainWindowLogicConfig config,
 
     memoSink_ = std::make_unique<MemoSink>(Memo1, policy_);
     statusSink_ = std::make_unique<StatusBarSink>(StatusBar1, policy_);
-    progressSink_ = std::make_unique<ProgressBarSink>(ProgressBar1);
+    progressSink_ = std::make_unique<ProgressBarSink>(ProgressBar1, policy_);
     boxPresenter_ = std::make_unique<BoxPresenter>(this, policy_);
 
     setFixedSize(ClientWidth, ClientHeight);
@@ -302,7 +302,7 @@ void TUpgradeForm1::setIpItems(const QStringList& lines) {
     IPComBox->setCurrentIndex(-1);
     IPComBox->setEditText(QString());
     for (const QString& line : sorted)
-        policy_.writeErr(QStringLiteral("list: ") + line);
+        policy_.report(QStringLiteral("list"), line);
 }
 
 // The drop-down is as wide as its longest line, within the screen; a line that still does not
@@ -446,6 +446,7 @@ void TUpgradeForm1::releaseWindow() {
     released_ = true;
     StopTimer->stop();
     idleCheck_.stop();
+    progressSink_->flushHeadless();
     form_->FormClose();
     close();
 }
@@ -546,6 +547,7 @@ void TUpgradeForm1::closeEvent(QCloseEvent* event) {
     closed_ = true;
     StopTimer->stop();
     idleCheck_.stop();
+    progressSink_->flushHeadless();
     form_->FormClose();
     event->accept();
     // The main window closing ends the program, whatever other windows exist.

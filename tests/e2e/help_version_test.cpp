@@ -38,6 +38,9 @@ TEST(HelpVersion, AnswersOnStandardOutputAndExitsZeroWithoutADisplay) {
         {"tools/fwpack/fwpack", "--help", "Usage: fwpack COMMAND [OPTIONS] [ARGUMENTS]\n"},
         {"tools/routersim/routersim", "--version", "routersim " FW_VERSION "\n"},
         {"tools/routersim/routersim", "--help", "usage: routersim --router ADDR"},
+        {"tools/fwfleet/fwfleet", "--version", "fwfleet " FW_VERSION "\n"},
+        {"tools/fwfleet/fwfleet", "--help",
+         "Usage: fwfleet [--jobs N] [--report FILE] PROGRAM ROUTERS\n"},
     };
     for (const InfoCase& c : cases) {
         SCOPED_TRACE(std::string(c.program) + " " + c.argument);
