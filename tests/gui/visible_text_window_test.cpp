@@ -3,13 +3,13 @@
 // where each report stays one line.
 
 #include "MessageWindowPresenter.h"
+#include "SystemLogView.h"
 #include "TUpgradeForm1.h"
 #include "message/MessageRecord.h"
 #include "search/DeviceSearch.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -54,7 +54,7 @@ TEST(VisibleTextWindow, OutsideTextsAreShownAndWrittenAsOneLine) {
     EXPECT_EQ(err, (QStringList{QStringLiteral("status: 550 no\\x0abox: x"),
                                 QStringLiteral("list: 192.168.1.1  \\x0abox: Success: OK\\x0a - "
                                                "\\x1b[2J   normal")}));
-    auto* memo = w.findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
+    auto* memo = w.findChild<SystemLogView*>(QStringLiteral("Memo1"));
     ASSERT_NE(memo, nullptr);
     EXPECT_EQ(memo->toPlainText(), QStringLiteral("Data=\\x0d\\x0astatus: Upgrade Success"));
     auto* bar = w.findChild<QStatusBar*>(QStringLiteral("StatusBar1"));
