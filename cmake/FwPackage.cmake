@@ -1,4 +1,4 @@
-# Installation and the Debian package (cpack -G DEB in the build directory): the three
+# Installation and the Debian package (cpack -G DEB in the build directory): the four
 # executables, the menu entry with its icon, the manual pages, copyright and changelog.
 include(GNUInstallDirs)
 
@@ -6,7 +6,7 @@ set(FW_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(FW_PACKAGE_MAINTAINER "fwupgrade maintainers <maintainers@users.noreply.c-seed-198f7e83.example>"
     CACHE STRING "Maintainer field of the Debian package")
 
-install(TARGETS fwupgrade fwpack routersim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS fwupgrade fwpack routersim fwfleet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${FW_PACKAGING_DIR}/fwupgrade.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${FW_PACKAGING_DIR}/fwupgrade.svg
@@ -17,7 +17,7 @@ install(FILES ${FW_PACKAGING_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}
 # inside (gzip -n) so that the package builds the same twice.
 set(_fw_gz_dir ${PROJECT_BINARY_DIR}/packaging)
 set(_fw_gz_files)
-foreach(_src man/fwupgrade.1 man/fwpack.1 man/routersim.1 changelog)
+foreach(_src man/fwupgrade.1 man/fwpack.1 man/routersim.1 man/fwfleet.1 changelog)
     get_filename_component(_name ${_src} NAME)
     set(_out ${_fw_gz_dir}/${_name}.gz)
     add_custom_command(OUTPUT ${_out}
@@ -47,7 +47,8 @@ It can also read a stretch of a router's ROM back into a file. The images, a
 settings file and message files ride along appended to the executable, built
 with fwpack; the same executable runs unattended from its command line.
 .
-The package also holds routersim, a router simulator for tests and demos.")
+The package also holds fwfleet, which upgrades many routers in one command, and
+routersim, a router simulator for tests and demos.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${FW_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
