@@ -1,4 +1,5 @@
 #include "net/IcmpEcho.h"
+#include "net/ResolveIpv4.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -23,23 +24,6 @@ constexpr int HeaderSize = 8;
 constexpr int MaxDrained = 256;
 
 std::atomic<quint16> nextIdentifier{0};
-
-bool resolve(const QString& text, in_addr* out) {
-    const QByteArray name = text.toLatin1();
-    if (name.isEmpty())
-        return false;
-    if (inet_pton(AF_INET, name.constData(), out) == 1)
-        return true;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_RAW;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found)
-        return false;
-    *out = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-    return true;
-}
 
 } // namespace
 
@@ -84,7 +68,7 @@ bool IcmpEcho::open() {
 
 int IcmpEcho::ping() {
     in_addr target{};
-    if (fd_ < 0 || !resolve(address_, &target))
+    if (fd_ < 0 || !resolveIpv4(address_, &target))
         return 0;
 
     char buffer[1500];

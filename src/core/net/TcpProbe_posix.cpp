@@ -1,4 +1,5 @@
 #include "net/TcpProbe.h"
+#include "net/ResolveIpv4.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -12,23 +13,6 @@ namespace fw {
 
 namespace {
 
-bool resolve(const QString& text, in_addr* out) {
-    const QByteArray name = text.toLatin1();
-    if (name.isEmpty())
-        return false;
-    if (inet_pton(AF_INET, name.constData(), out) == 1)
-        return true;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found)
-        return false;
-    *out = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-    return true;
-}
-
 bool hostAnswered(int error) {
     return error == 0 || error == ECONNREFUSED;
 }
@@ -39,7 +23,7 @@ bool TcpProbe::answers(const QString& address, quint16 port, std::chrono::millis
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
-    if (!resolve(address, &to.sin_addr))
+    if (!resolveIpv4(address, &to.sin_addr))
         return false;
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)

@@ -1,4 +1,5 @@
 #include "net/UdpEndpoint.h"
+#include "net/ResolveIpv4.h"
 
 #include "net/SocketErrors.h"
 
@@ -20,21 +21,6 @@ namespace {
 
 // Windows Sockets' "host not found" for a name the resolver does not know.
 constexpr int HostNotFound = 11001;
-
-bool resolve(const QString& text, in_addr* out) {
-    const QByteArray name = text.toLatin1();
-    if (inet_pton(AF_INET, name.constData(), out) == 1)
-        return true;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (name.isEmpty() || getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found)
-        return false;
-    *out = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-    return true;
-}
 
 } // namespace
 
@@ -99,7 +85,7 @@ bool UdpEndpoint::send(const QByteArray& datagram, unsigned interfaceIndex) {
     sockaddr_in remote{};
     remote.sin_family = AF_INET;
     remote.sin_port = htons(remotePort_);
-    if (!resolve(remoteAddress_, &remote.sin_addr)) {
+    if (!resolveIpv4(remoteAddress_, &remote.sin_addr)) {
         lastErrorCode_ = HostNotFound;
         lastError_ = QStringLiteral("winsock.gethostbyname failed, error #%1").arg(HostNotFound);
         return false;
