@@ -385,6 +385,15 @@ TEST_F(PackageReaderTest, HostileStoredNamesAreRefused) {
     EXPECT_FALSE(QFileInfo::exists(work.filePath(QStringLiteral("escape"))));
 }
 
+TEST_F(PackageReaderTest, RecordNamedLikeTheBodyCopyIsRefused) {
+    for (const auto& [name, attribute] : {std::pair{QByteArray("fwupgrade"), quint16(0x080D)},
+                                          std::pair{QByteArray("fwupgrade.tmp"), quint16(0x0100)}}) {
+        box.calls.clear();
+        EXPECT_EQ(read(pf::buildPackage(kBody, {{name, attribute, "evil"}})), -1);
+        expectOnlyBox(kReadError, QStringLiteral("File Error"), BoxButtons::OkCancel);
+    }
+}
+
 TEST_F(PackageReaderTest, ExtractedFilesAreOwnerWritableWhateverTheSourceOrUmask) {
     const QString exePath = writeExe(pf::buildPackage(kBody, {{"a.bin", 0x080D, "data"}}));
     ASSERT_TRUE(QFile::setPermissions(exePath, QFile::ReadOwner));

@@ -209,6 +209,9 @@ qint32 EmbeddedPackage::read_imbed_file(const QString& path) {
         const quint16 attribute = header->attribute;
         const bool keepName = attribute & (AttrMessageFile | AttrKeepName);
         const QByteArray name = header->storedName + (keepName ? QByteArray() : ".tmp");
+        // A record may not replace the program's own body copy.
+        if (name == bodyName)
+            return readFailure();
         const QString target = targetPath(name);
 
         const int fd = createTarget(name);
