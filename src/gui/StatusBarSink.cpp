@@ -19,6 +19,9 @@ void StatusBarSink::setStatusText(const QString& text) {
         const QString shown = bar_->fontMetrics().elidedText(visibleText(text), Qt::ElideRight, room);
         bar_->showMessage(shown);
         bar_->setToolTip(shown == visibleText(text) ? QString() : visibleText(text));
+        // Shown at once: the caller may block the GUI thread next (a name lookup, a probe).
+        if (bar_->isVisible())
+            bar_->repaint();
     }
     policy_.report(QStringLiteral("status"), text);
 }

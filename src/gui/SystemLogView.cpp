@@ -21,6 +21,7 @@ SystemLogView::SystemLogView(QWidget* parent) : QAbstractScrollArea(parent) {
     showTimer_.setSingleShot(true);
     showTimer_.setInterval(ShowInterval);
     connect(&showTimer_, &QTimer::timeout, this, &SystemLogView::showPending);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &SystemLogView::scrolled);
     updateScrollBars();
 }
 
@@ -42,12 +43,8 @@ void SystemLogView::showPending() {
         if (line.size() * qsizetype(widestChar) > widest_)
             widest_ = std::max(widest_, fm.horizontalAdvance(line));
     }
-    QScrollBar* bar = verticalScrollBar();
-    const bool atEnd = bar->value() >= bar->maximum();
     shown_ = store_.count();
     updateScrollBars();
-    if (atEnd)
-        bar->setValue(bar->maximum());
     viewport()->update();
 }
 
@@ -59,14 +56,29 @@ int SystemLogView::linesInSight() const {
     return std::max((viewport()->height() - 2 * Margin) / lineHeight(), 1);
 }
 
+// Whether the view follows is decided only by what moves the bar from outside: the person's
+// wheel, keys and clicks. A range that shrinks or grows under it decides nothing.
+void SystemLogView::scrolled(int value) {
+    if (!adjusting_)
+        following_ = value >= verticalScrollBar()->maximum();
+}
+
+// Runs on every change of the lines or of the viewport's size (also when the horizontal scroll
+// bar comes or goes and takes its height).
 void SystemLogView::updateScrollBars() {
+    const bool was = adjusting_;
+    adjusting_ = true;
+    QScrollBar* bar = verticalScrollBar();
     const int page = linesInSight();
-    verticalScrollBar()->setRange(0, std::max(shown_ - page, 0));
-    verticalScrollBar()->setPageStep(page);
-    verticalScrollBar()->setSingleStep(1);
+    bar->setRange(0, std::max(shown_ - page, 0));
+    bar->setPageStep(page);
+    bar->setSingleStep(1);
     const int width = viewport()->width() - 2 * Margin;
     horizontalScrollBar()->setRange(0, std::max(widest_ - width, 0));
     horizontalScrollBar()->setPageStep(std::max(width, 1));
+    if (following_)
+        bar->setValue(bar->maximum());
+    adjusting_ = was;
 }
 
 void SystemLogView::paintEvent(QPaintEvent*) {

@@ -2,8 +2,10 @@
 // The System Log (Memo1): a read-only view of every line logged, with a vertical scroll bar.
 // A line is kept at once and shown with the others that came within ShowInterval, so a transfer
 // that logs per datagram costs one layout and one repaint per batch, and only the lines in sight
-// are ever drawn. It follows the end while scrolled to the end. Ctrl+C and the context menu copy
-// the whole log. GUI thread.
+// are ever drawn. It shows the newest line as lines arrive, unless the person scrolled up (it then
+// stays there until they scroll back to the end), and whenever its size or scroll bars change;
+// only whole lines count as in sight, so the last is never under the horizontal scroll bar.
+// Ctrl+C and the context menu copy the whole log. GUI thread.
 
 #include "LogLineStore.h"
 
@@ -43,10 +45,13 @@ private:
     int lineHeight() const;
     int linesInSight() const;
     void updateScrollBars();
+    void scrolled(int value);
 
     LogLineStore store_;
     int shown_ = 0;
     int widest_ = 0; // pixels of the widest line shown
+    bool following_ = true;  // the newest line is kept in sight
+    bool adjusting_ = false; // the view itself moves the bar
     QTimer showTimer_;
 };
 

@@ -183,14 +183,35 @@ void TUpgradeForm1::connectEvents() {
     connect(Browse, &QPushButton::clicked, this, [this] { form_->BrowseClick(); });
     connect(Upgrade, &QPushButton::clicked, this, [this] { form_->UpgradeClick(); });
     connect(Exit, &QPushButton::clicked, this, [this] { form_->ExitClick(); });
-    Exit->installEventFilter(this);
+    // Return (or the keypad's Enter) presses the focused button, as Space does.
+    for (QPushButton* b : {IPReFresh, Browse, Upgrade, Exit})
+        b->installEventFilter(this);
+    // ... and, in the password and user fields, Upgrade when it may be pressed.
+    for (QLineEdit* field : {PasswordComBox, UserIDComBox})
+        connect(field, &QLineEdit::returnPressed, this, [this] {
+            if (Upgrade->isEnabled() && Upgrade->isVisible())
+                Upgrade->click();
+        });
     connect(StopTimer, &QTimer::timeout, this, [this] { form_->StopTimerTimer(); });
 }
 
 bool TUpgradeForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn && watched == IPComBox) {
+        // Tabbed into, the combo box selects its whole line; its start is shown once it has.
+        const Qt::FocusReason why = static_cast<QFocusEvent*>(event)->reason();
+        if (why == Qt::TabFocusReason || why == Qt::BacktabFocusReason)
+            QTimer::singleShot(0, this, &TUpgradeForm1::showIpStart);
+        return QWidget::eventFilter(watched, event);
+    }
     if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
+    if (auto* b = qobject_cast<QPushButton*>(watched);
+        b && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+        if (!key->isAutoRepeat() && b->isEnabled())
+            b->click();
+        return true;
+    }
     if ((watched == IPComBox || watched == IPComBox->lineEdit()) &&
         (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
         form_->IPComBoxKeyPress(13);
@@ -328,6 +349,25 @@ QStringList TUpgradeForm1::ipItems() const {
 
 void TUpgradeForm1::focusIp() {
     IPComBox->setFocus();
+}
+
+// The line stays selected (typing replaces it), the cursor at its start, so the address shows.
+void TUpgradeForm1::showIpStart() {
+    QLineEdit* edit = IPComBox->lineEdit();
+    if (!edit || !edit->hasFocus())
+        return;
+    const int length = int(edit->text().size());
+    if (edit->selectedText().size() == length && length > 0)
+        edit->setSelection(length, -length);
+    else
+        edit->setCursorPosition(0);
+}
+
+void TUpgradeForm1::focusPassword() {
+    if (!PasswordComBox->isEnabled())
+        return;
+    PasswordComBox->setFocus(Qt::OtherFocusReason);
+    PasswordComBox->selectAll();
 }
 
 QString TUpgradeForm1::passwordText() const {
@@ -496,6 +536,16 @@ void TUpgradeForm1::waitMs(int ms) {
     QTimer::singleShot(std::max(ms, 0), &loop, &QEventLoop::quit);
     ++modalDepth_;
     loop.exec();
+    --modalDepth_;
+}
+
+void TUpgradeForm1::settleInput() {
+    if (policy_.enabled)
+        return; // no person, no input
+    // Clicks and keys queued while a search held the thread come now, and are ignored where
+    // they would start a search or an upgrade.
+    ++modalDepth_;
+    QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers);
     --modalDepth_;
 }
 

@@ -95,6 +95,7 @@ public:
     QString userIdText() const override;
     void setUserIdText(const QString& text) override;
     void setUserIdShown(bool shown) override;
+    void focusPassword() override;
     QString updateFileNameText() const override;
     void setUpdateFileNameText(const QString& text) override;
     void setUpgradeEnabled(bool enabled) override;
@@ -113,6 +114,7 @@ public:
     void showSearchWindow() override;
     std::optional<QStringList> chooseUpgradeFiles() override;
     void waitMs(int ms) override;
+    void settleInput() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -127,6 +129,7 @@ private:
     void checkIdle();
     void placePasswordLabels();
     void fitIpPopup();
+    void showIpStart();
 
     HeadlessPolicy policy_;
     QGroupBox* SearchGroup = nullptr;

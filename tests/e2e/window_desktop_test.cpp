@@ -1,8 +1,11 @@
 // The packed program on a real X display (Xvfb with openbox) inside the test's private network
 // namespace, driven by a person's keys and clicks through xdotool: an address the broadcast did
-// not find is typed, Enter probes and lists it, Upgrade starts its FTP upload, and closing the
-// window during the upload, confirmed, ends the program with status 1 at once, with no box after
-// the confirmation and nothing left in its temporary directory.
+// not find is typed, Enter probes and lists it, Return in the password field starts its FTP
+// upload, and closing the window during the upload, confirmed, ends the program with status 1
+// at once, with no box after the confirmation and nothing left in its temporary directory.
+// A refused password leaves the focus in the password field; the System Log shows its newest
+// line unless the person scrolled up; a second copy does not upgrade a router the first is
+// upgrading.
 
 #include "support/Desktop.h"
 #include "support/HeadlessProgram.h"
@@ -11,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <list>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -18,7 +22,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QScopeGuard>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -29,12 +33,18 @@ namespace {
 const QString Listed = QStringLiteral("192.168.123.254"); // answers the broadcast
 const QString Typed = QStringLiteral("192.168.77.7");     // answers the echo and FTP only
 const QString MainTitle = QStringLiteral("^Firmware Upgrade  V1\\.1\\.1$");
+const QString Password = QStringLiteral("qelur");
 constexpr std::chrono::milliseconds Poll{50};
 constexpr std::chrono::seconds SearchBound{20};
 constexpr std::chrono::seconds StepBound{10};
 // Closing, once confirmed, must not wait for the upload.
 constexpr std::chrono::seconds CloseBound{5};
 constexpr int Files = 6;
+// The System Log's scroll bar in the window (client pixels): the column through its middle and
+// the rows of its groove, between the arrows, in the layout the typed router gets.
+constexpr int LogBarX = 322;
+constexpr int LogBarTop = 226;
+constexpr int LogBarBottom = 318;
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds bound) {
     QDeadlineTimer deadline(bound);
@@ -51,120 +61,187 @@ QByteArray readAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+class WindowDesktop : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    Desktop desktop;
+    std::unique_ptr<SimProcess> sim;
+    QString ftpTranscript, packed, tmp, runtime;
+    std::list<QProcess> programs;
+
+    void SetUp() override {
+        FW_REQUIRE_NETNS();
+        const QStringList missing = Desktop::missingTools();
+        if (!missing.isEmpty()) {
+            if (NetNamespace::mustRun())
+                GTEST_FAIL() << "desktop tools required (CI=true): "
+                             << missing.join(u' ').toStdString();
+            GTEST_SKIP() << "desktop tools missing, test skipped: "
+                         << missing.join(u' ').toStdString();
+        }
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_EQ(NetNamespace::addAddress(Listed).toStdString(), "");
+        ASSERT_EQ(NetNamespace::addAddress(Typed).toStdString(), "");
+        QString error;
+        ASSERT_TRUE(desktop.start(&error)) << error.toStdString();
+
+        // Each STOR waits a little for its answer, so the upload lasts a few seconds.
+        ftpTranscript = dir.filePath(QStringLiteral("ftp.txt"));
+        sim = std::make_unique<SimProcess>(QStringList{
+            QStringLiteral("--router"), Listed + QStringLiteral(",state=normal"),
+            QStringLiteral("--router"), Typed + QStringLiteral(",answers=none"),
+            QStringLiteral("--ftp"), QStringLiteral("--ftp-options"),
+            Typed + QStringLiteral(":password=") + Password +
+                QStringLiteral(",delay=STOR:700,transcript=") + ftpTranscript});
+        ASSERT_TRUE(sim->start(&error)) << error.toStdString();
+
+        QStringList files;
+        for (int i = 0; i < Files; ++i) {
+            const QString path = dir.filePath(QStringLiteral("part%1.bin").arg(i));
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(100000, char('a' + i)));
+            files << path + QStringLiteral(":upgrade,normal,default");
+        }
+        packed = packProgram(dir.path(), files, std::nullopt);
+        tmp = dir.filePath(QStringLiteral("tmp"));
+        ASSERT_TRUE(QDir().mkpath(tmp));
+        // Qt would put its own runtime folder under TMPDIR; the router locks live here too.
+        runtime = dir.filePath(QStringLiteral("runtime"));
+        ASSERT_TRUE(QDir().mkpath(runtime));
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    void TearDown() override {
+        for (QProcess& p : programs) {
+            if (p.state() != QProcess::NotRunning) {
+                p.kill();
+                p.waitForFinished();
+            }
+        }
+    }
+
+    // Starts a copy of the packed program and waits until its start-up search has ended;
+    // returns its main window (empty when it did not come).
+    QString startProgram() {
+        QProcess& program = programs.emplace_back();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("FWUPGRADE_HEADLESS"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DISPLAY"), desktop.display());
+        env.insert(QStringLiteral("TMPDIR"), tmp);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        program.start(packed, {});
+        if (!program.waitForStarted())
+            return {};
+        const QString pid = QString::number(program.processId());
+        QString main;
+        waitFor(
+            [&] {
+                const QStringList found = desktop.xdotool(
+                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                     pid, QStringLiteral("--name"), MainTitle}).split(u'\n', Qt::SkipEmptyParts);
+                main = found.isEmpty() ? QString() : found.first();
+                return !main.isEmpty();
+            },
+            StepBound);
+        if (main.isEmpty() ||
+            !waitFor([&] { return desktop.windows(QStringLiteral("^Searching for installed")).isEmpty(); },
+                     SearchBound))
+            return {};
+        desktop.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), main});
+        return main;
+    }
+
+    void key(const QString& keys) {
+        desktop.xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), keys});
+    }
+    void type(const QString& text) {
+        desktop.xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), text});
+    }
+    void click(const QString& window, int x, int y, const QString& button = QStringLiteral("1")) {
+        desktop.xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+                         QString::number(x), QString::number(y), QStringLiteral("click"), button});
+    }
+    int echoesTo(const QString& to) const {
+        int n = 0;
+        for (const QString& line : sim->transcriptLines())
+            n += line.startsWith(QStringLiteral("icmp")) && line.contains(to) ? 1 : 0;
+        return n;
+    }
+    int stores() const { return int(readAll(ftpTranscript).count("STOR ")); }
+
+    // The router field has the focus: the typed address, Enter; it is probed (the address-only
+    // step ends with its echo) and listed.
+    bool chooseTypedRouter() {
+        const int before = echoesTo(Typed);
+        key(QStringLiteral("ctrl+a"));
+        type(Typed);
+        key(QStringLiteral("KP_Enter"));
+        const bool probed = waitFor([&] { return echoesTo(Typed) > before; }, StepBound);
+        QThread::msleep(300);
+        return probed;
+    }
+    // Into the password field (the password group is shown: the program's own settings release
+    // it to the user), the text, then Return.
+    void enterPassword(const QString& main, const QString& text) {
+        click(main, 174, 79);
+        key(QStringLiteral("ctrl+a"));
+        type(text);
+        key(QStringLiteral("Return"));
+    }
+
+    // The rows of the log's scroll bar handle: first and last row whose shade differs from the
+    // groove's (the groove's own shade is taken at the rows where both ends meet the arrows).
+    std::pair<int, int> logHandle(const QString& main) const {
+        const Shot shot = desktop.grab(main);
+        if (!shot.valid())
+            return {-1, -1};
+        const unsigned groove = shot.pixel(LogBarX, LogBarBottom);
+        int first = -1, last = -1;
+        for (int y = LogBarTop; y <= LogBarBottom; ++y) {
+            if (shot.pixel(LogBarX, y) != groove) {
+                if (first < 0)
+                    first = y;
+                last = y;
+            }
+        }
+        return {first, last};
+    }
+};
+
 } // namespace
 
-TEST(WindowDesktop, TypedRouterIsProbedListedAndCloseDuringUploadEndsAtOnce) {
-    FW_REQUIRE_NETNS();
-    const QStringList missing = Desktop::missingTools();
-    if (!missing.isEmpty()) {
-        if (NetNamespace::mustRun())
-            GTEST_FAIL() << "desktop tools required (CI=true): " << missing.join(u' ').toStdString();
-        GTEST_SKIP() << "desktop tools missing, test skipped: " << missing.join(u' ').toStdString();
-    }
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    ASSERT_EQ(NetNamespace::addAddress(Listed).toStdString(), "");
-    ASSERT_EQ(NetNamespace::addAddress(Typed).toStdString(), "");
-
-    Desktop desktop;
-    QString error;
-    ASSERT_TRUE(desktop.start(&error)) << error.toStdString();
-
-    // Each STOR waits a little for its answer, so the upload lasts a few seconds.
-    const QString ftpTranscript = dir.filePath(QStringLiteral("ftp.txt"));
-    SimProcess sim({QStringLiteral("--router"), Listed + QStringLiteral(",state=normal"),
-                    QStringLiteral("--router"), Typed + QStringLiteral(",answers=none"),
-                    QStringLiteral("--ftp"), QStringLiteral("--ftp-options"),
-                    Typed + QStringLiteral(":password=qelur,delay=STOR:700,transcript=") +
-                        ftpTranscript});
-    ASSERT_TRUE(sim.start(&error)) << error.toStdString();
-
-    QStringList files;
-    for (int i = 0; i < Files; ++i) {
-        const QString path = dir.filePath(QStringLiteral("part%1.bin").arg(i));
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(100000, char('a' + i)));
-        files << path + QStringLiteral(":upgrade,normal,default");
-    }
-    const QString packed = packProgram(dir.path(), files, std::nullopt);
-    const QString tmp = dir.filePath(QStringLiteral("tmp"));
-    ASSERT_TRUE(QDir().mkpath(tmp));
-
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("FWUPGRADE_HEADLESS"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("DISPLAY"), desktop.display());
-    env.insert(QStringLiteral("TMPDIR"), tmp);
-    // Qt would put its own runtime folder under TMPDIR.
-    const QString runtime = dir.filePath(QStringLiteral("runtime"));
-    ASSERT_TRUE(QDir().mkpath(runtime));
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(packed, {});
-    ASSERT_TRUE(program.waitForStarted());
-    const auto cleanup = qScopeGuard([&] {
-        if (program.state() != QProcess::NotRunning) {
-            program.kill();
-            program.waitForFinished();
-        }
-    });
-
-    // The start-up search runs in its window; afterwards the router field has the focus.
-    const QString main = desktop.waitForWindow(MainTitle, StepBound);
-    ASSERT_FALSE(main.isEmpty()) << program.readAll().toStdString();
-    ASSERT_TRUE(waitFor(
-        [&] { return desktop.windows(QStringLiteral("^Searching for installed")).isEmpty(); },
-        SearchBound));
-    desktop.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), main});
-
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"),
-                     QStringLiteral("ctrl+a")});
-    desktop.xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), Typed});
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("KP_Enter")});
-    // Probed: the query probe went to the typed address itself, and the address-only step
-    // ended with its echo.
-    const auto transcriptHas = [&](const QString& protocol, const QString& to) {
-        for (const QString& line : sim.transcriptLines())
-            if (line.startsWith(protocol) && line.contains(to))
-                return true;
-        return false;
-    };
-    EXPECT_TRUE(waitFor([&] { return transcriptHas(QStringLiteral("udp"), Typed + QStringLiteral(":9 ")); },
-                        StepBound))
+TEST_F(WindowDesktop, TypedRouterIsProbedListedAndCloseDuringUploadEndsAtOnce) {
+    const QString main = startProgram();
+    ASSERT_FALSE(main.isEmpty()) << programs.back().readAll().toStdString();
+    QProcess& program = programs.back();
+    ASSERT_TRUE(chooseTypedRouter());
+    // The query probe went to the typed address itself.
+    EXPECT_TRUE(sim->transcriptLines()
+                    .filter(QRegularExpression(QStringLiteral("^udp.*") +
+                                               QRegularExpression::escape(Typed + QStringLiteral(":9 "))))
+                    .size() > 0)
         << "no probe to " << Typed.toStdString();
-    ASSERT_TRUE(waitFor([&] { return transcriptHas(QStringLiteral("icmp"), Typed); }, StepBound));
-    QThread::msleep(300);
     desktop.keepScreen(QStringLiteral("typed"));
 
-    // Listed: with the password typed, Upgrade finds the router (else "Router information not
-    // found") and uploads by FTP. The password group is shown (the program's own settings
-    // release it to the user); clicks at client coordinates of that layout.
-    const auto click = [&](int x, int y) {
-        desktop.xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), main,
-                         QString::number(x), QString::number(y), QStringLiteral("click"),
-                         QStringLiteral("1")});
-    };
-    click(174, 79);
-    desktop.xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"),
-                     QStringLiteral("qelur")});
-    click(109, 119);
-    const bool uploading =
-        waitFor([&] { return readAll(ftpTranscript).contains("STOR "); }, StepBound);
+    // Return in the password field: Upgrade finds the router (else "Router information not
+    // found") and uploads by FTP.
+    enterPassword(main, Password);
+    const bool uploading = waitFor([&] { return stores() > 0; }, StepBound);
     desktop.keepScreen(QStringLiteral("upgrade"));
     ASSERT_TRUE(uploading) << "no upload started: " << program.readAll().toStdString();
     EXPECT_TRUE(desktop.windows(QStringLiteral("^Router information not found$")).isEmpty());
 
     // The title bar's close (Alt+F4 through the window manager), then OK in the question.
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("alt+F4")});
+    key(QStringLiteral("alt+F4"));
     const QString question = desktop.waitForWindow(QStringLiteral("^Upgrade Warning$"), StepBound);
     ASSERT_FALSE(question.isEmpty());
     ASSERT_FALSE(readAll(ftpTranscript).contains("QUIT")) << "the upload ended before the close";
     desktop.keepScreen(QStringLiteral("question"));
-    desktop.xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+    key(QStringLiteral("Return"));
     QElapsedTimer sinceConfirm;
     sinceConfirm.start();
 
@@ -187,7 +264,66 @@ TEST(WindowDesktop, TypedRouterIsProbedListedAndCloseDuringUploadEndsAtOnce) {
     EXPECT_EQ(QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
               QStringList());
     // Fewer than all files reached the router: the upload was really stopped.
-    EXPECT_LT(readAll(ftpTranscript).count("STOR "), Files);
+    EXPECT_LT(stores(), Files);
+}
+
+TEST_F(WindowDesktop, RefusedPasswordIsTypedAgainAndTheLogFollowsUnlessScrolledUp) {
+    const QString main = startProgram();
+    ASSERT_FALSE(main.isEmpty()) << programs.back().readAll().toStdString();
+    ASSERT_TRUE(chooseTypedRouter());
+
+    enterPassword(main, QStringLiteral("wrong"));
+    const QString refused =
+        desktop.waitForWindow(QStringLiteral("^Authentication Failed$"), StepBound);
+    ASSERT_FALSE(refused.isEmpty());
+    key(QStringLiteral("Return"));
+    ASSERT_TRUE(waitFor([&] { return desktop.windows(QStringLiteral("^Authentication Failed$")).isEmpty(); },
+                        StepBound));
+    // Straight into the password field, which still has the focus, its old text selected.
+    QThread::msleep(300);
+    type(Password);
+    key(QStringLiteral("Return"));
+    ASSERT_TRUE(waitFor([&] { return stores() > 0; }, StepBound)) << "the corrected password went nowhere";
+    ASSERT_FALSE(desktop.waitForWindow(QStringLiteral("^Success$"), StepBound).isEmpty());
+    desktop.keepScreen(QStringLiteral("log-end"));
+    // The upgrade's last lines are in sight: the handle sits at the groove's end.
+    const auto [top, bottom] = logHandle(main);
+    EXPECT_GT(top, LogBarTop) << "the log shows its first lines";
+    EXPECT_EQ(bottom, LogBarBottom - 1) << "the log's newest line is not in sight";
+    key(QStringLiteral("Return"));
+
+    // Scrolled up to read, the view stays there while the next upgrade's lines arrive.
+    for (int i = 0; i < 40; ++i)
+        click(main, 160, LogBarTop + 40, QStringLiteral("4"));
+    const auto scrolled = logHandle(main);
+    EXPECT_EQ(scrolled.first, LogBarTop + 1);
+    const int storesBefore = stores();
+    enterPassword(main, Password);
+    ASSERT_TRUE(waitFor([&] { return stores() > storesBefore; }, StepBound));
+    ASSERT_FALSE(desktop.waitForWindow(QStringLiteral("^Success$"), StepBound).isEmpty());
+    desktop.keepScreen(QStringLiteral("log-kept"));
+    EXPECT_EQ(logHandle(main).first, LogBarTop + 1) << "the log moved away from where it was read";
+}
+
+TEST_F(WindowDesktop, SecondCopyDoesNotUpgradeTheRouterTheFirstIsUpgrading) {
+    const QString first = startProgram();
+    ASSERT_FALSE(first.isEmpty());
+    ASSERT_TRUE(chooseTypedRouter());
+    enterPassword(first, Password);
+    ASSERT_TRUE(waitFor([&] { return stores() > 0; }, StepBound));
+
+    const QString second = startProgram();
+    ASSERT_FALSE(second.isEmpty());
+    ASSERT_TRUE(chooseTypedRouter());
+    enterPassword(second, Password);
+    const QString busy = desktop.waitForWindow(QStringLiteral("^Upgrade Busy$"), StepBound);
+    desktop.keepScreen(QStringLiteral("busy"));
+    EXPECT_FALSE(busy.isEmpty());
+    ASSERT_FALSE(desktop.waitForWindow(QStringLiteral("^Success$"), StepBound).isEmpty());
+    // One image: each file stored once.
+    const QByteArray ftp = readAll(ftpTranscript);
+    for (int i = 0; i < Files; ++i)
+        EXPECT_EQ(ftp.count("STOR part" + QByteArray::number(i)), 1) << i;
 }
 
 FW_NETNS_TEST_MAIN(QCoreApplication)

@@ -68,3 +68,26 @@ TEST(SystemLogView, KeepsEveryLineShowsInBatchesAndFollowsTheEnd) {
     QTest::keyClick(&v, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), v.toPlainText());
 }
+
+// Lines wider than the view bring the horizontal scroll bar, which takes height from the lines:
+// the newest line stays whole in sight, also for a view filled while hidden and shown later.
+TEST(SystemLogView, NewestLineStaysWholeAboveTheHorizontalScrollBar) {
+    app();
+    for (const bool hiddenFirst : {false, true}) {
+        SystemLogView v;
+        v.resize(320, 112);
+        if (!hiddenFirst)
+            v.show();
+        for (int i = 0; i < 40; ++i)
+            v.appendLine(QStringLiteral("Set PassWd = line %1 ").arg(i).repeated(i == 20 ? 8 : 1));
+        v.showPending();
+        v.show();
+        ASSERT_TRUE(fw::test::pumpUntil([&] { return v.horizontalScrollBar()->isVisible(); },
+                                        std::chrono::milliseconds(2000)));
+        const QScrollBar* bar = v.verticalScrollBar();
+        EXPECT_EQ(bar->value(), bar->maximum()) << hiddenFirst;
+        const int lineHeight = QFontMetrics(v.font()).lineSpacing();
+        const int rows = v.lineCount() - bar->value();
+        EXPECT_LE(SystemLogView::Margin + rows * lineHeight, v.viewport()->height()) << hiddenFirst;
+    }
+}

@@ -145,6 +145,53 @@ void Desktop::keepScreen(const QString& name) const {
         p.kill(), p.waitForFinished(int(StopTimeout.count()));
 }
 
+unsigned Shot::pixel(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height)
+        return 0;
+    const qsizetype i = (qsizetype(y) * width + x) * 3;
+    return (unsigned(quint8(rgb[i])) << 16) | (unsigned(quint8(rgb[i + 1])) << 8) |
+           unsigned(quint8(rgb[i + 2]));
+}
+
+int Shot::brightness(int x, int y) const {
+    const unsigned p = pixel(x, y);
+    return int((p >> 16) & 0xFF) + int((p >> 8) & 0xFF) + int(p & 0xFF);
+}
+
+Shot Desktop::grab(const QString& window) const {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display_);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("import"), {QStringLiteral("-window"), window, QStringLiteral("-depth"),
+                                       QStringLiteral("8"), QStringLiteral("ppm:-")});
+    if (!p.waitForFinished(int(ToolTimeout.count()))) {
+        p.kill(), p.waitForFinished(int(StopTimeout.count()));
+        return {};
+    }
+    // Binary PPM: "P6", width, height, maximum (255), one blank, then the pixels.
+    const QByteArray data = p.readAllStandardOutput();
+    QList<QByteArray> header;
+    qsizetype at = 0;
+    while (header.size() < 4 && at < data.size()) {
+        while (at < data.size() && QChar::isSpace(uchar(data[at])))
+            ++at;
+        const qsizetype start = at;
+        while (at < data.size() && !QChar::isSpace(uchar(data[at])))
+            ++at;
+        header << data.mid(start, at - start);
+    }
+    Shot shot;
+    if (header.size() < 4 || header[0] != "P6" || header[3] != "255")
+        return {};
+    shot.width = header[1].toInt();
+    shot.height = header[2].toInt();
+    shot.rgb = data.mid(at + 1);
+    if (shot.rgb.size() < qsizetype(shot.width) * shot.height * 3)
+        return {};
+    return shot;
+}
+
 QString Desktop::waitForWindow(const QString& title, std::chrono::milliseconds timeout) const {
     QDeadlineTimer deadline(timeout);
     do {

@@ -12,7 +12,17 @@
 
 namespace fw::test {
 
-class Desktop {
+// A window's pixels as the X server shows them (RGB, one byte each).
+struct Shot {
+    int width = 0, height = 0;
+    QByteArray rgb;
+    bool valid() const { return width > 0 && height > 0; }
+    // Red, green and blue of a pixel as one number (0 outside the picture).
+    unsigned pixel(int x, int y) const;
+    // 0 for black to 765 for white.
+    int brightness(int x, int y) const;
+};
+
 public:
     static constexpr std::chrono::milliseconds StartTimeout{10000};
 
@@ -39,6 +49,8 @@ public:
     // Saves the whole screen when FW_DESKTOP_SHOTS names a folder (to see what a failing test
     // saw); `name` becomes the file's name there.
     void keepScreen(const QString& name) const;
+    // The window's contents (its client area), through ImageMagick's import; invalid on failure.
+    Shot grab(const QString& window) const;
 
 private:
     QString display_;

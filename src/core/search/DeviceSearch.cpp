@@ -1,5 +1,6 @@
 #include "search/DeviceSearch.h"
 
+#include "net/ResolveIpv4.h"
 #include "net/SocketErrors.h"
 #include "net/TcpProbe.h"
 #include "process/ProcessState.h"
@@ -104,6 +105,38 @@ void DeviceSearch::SearchDevices(const QString& address) {
         }
     }
     Probe(ProbeKind::AddressOnly, address, 0);
+}
+
+void DeviceSearch::probeAddress(const QString& address) {
+    if (address.isEmpty() || address == Broadcast) {
+        SearchDevices(address);
+        return;
+    }
+    // A name is looked up once here; the probes below find its answer remembered.
+    if (!isDottedIpv4(address)) {
+        sinks_.setStatus(QStringLiteral("Looking up %1 ...").arg(address));
+        const QString found = lookUpIpv4(address);
+        sinks_.logLine(found.isEmpty()
+                           ? QStringLiteral("Reaching %1 : the name was not found").arg(address)
+                           : QStringLiteral("Reaching %1 : looked up as %2").arg(address, found));
+    }
+    sinks_.setStatus(QStringLiteral("Waiting for an answer from %1 ...").arg(address));
+    SearchDevices(address);
+    if (abandoned_) {
+        sinks_.logLine(
+            QStringLiteral("Reaching %1 : the probe failed : %2").arg(address, socketError_));
+        return;
+    }
+    const QString dotted = lookUpIpv4(address);
+    for (int i = 0; i < devices_.count(); ++i) {
+        const DeviceRecord r = devices_.at(i);
+        if (r.address == address || r.address == dotted) {
+            sinks_.logLine(QStringLiteral("Reaching %1 : answered (%2)")
+                               .arg(address, typeText(r.type, ListDetailed).trimmed()));
+            return;
+        }
+    }
+    sinks_.logLine(QStringLiteral("Reaching %1 : no answer").arg(address));
 }
 
 int DeviceSearch::broadcastWaits() const {

@@ -88,6 +88,10 @@ public:
                            const QString& ip2, const QString& ip3, const QString& ip4);
     void ClearDevices();
     void SearchDevices(const QString& address);
+    // SearchDevices for an address a person gave (typed, or from the command line or settings):
+    // the status line says what is waited for while its name is looked up and while it is
+    // probed, and the System Log gets every step's outcome.
+    void probeAddress(const QString& address);
     bool IsListed(const QString& address) const { return devices_.isListed(address); }
 
     // One broadcast search: ClearDevices, SearchDevices("255.255.255.255"). Each broadcast

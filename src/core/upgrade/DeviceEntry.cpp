@@ -192,16 +192,18 @@ void MainWindowLogic::IPComBoxChange() {
 }
 
 void MainWindowLogic::IPComBoxKeyPress(int character) {
-    if (character != 13)
+    if (character != 13 || searchRunning_)
         return;
     const QString a = FirstWord(view_.ipText());
     search_.ClearDevices();
-    probe(a);
+    searching([&] { probe(a); });
     FillDeviceList();
     IPComBoxChange();
 }
 
 void MainWindowLogic::IPReFreshClick() {
+    if (searchRunning_)
+        return;
     const Sinks sinks = view_.sinks();
     sinks.setStatus(QStringLiteral("Please Wait for Searching Router..."));
     LogShown = false;
@@ -217,7 +219,7 @@ void MainWindowLogic::IPReFreshClick() {
         SetLayout(2);
     else if (HaveUpgradeFile == 1)
         SetLayout(4);
-    view_.showSearchWindow();
+    searching([&] { view_.showSearchWindow(); });
     FillDeviceList();
     IPComBoxChange();
 }

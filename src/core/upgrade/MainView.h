@@ -50,6 +50,9 @@ public:
     virtual QString userIdText() const = 0;
     virtual void setUserIdText(const QString& text) = 0;
     virtual void setUserIdShown(bool shown) = 0; // UserIDComBox and UserLabel together
+    // After a refused password: the focus in the password field, its text selected, so that
+    // the corrected one replaces it.
+    virtual void focusPassword() {}
 
     virtual QString updateFileNameText() const = 0;
     virtual void setUpdateFileNameText(const QString& text) = 0;
@@ -81,6 +84,9 @@ public:
     virtual std::optional<QStringList> chooseUpgradeFiles() = 0;
     // Waits while the event loop keeps turning.
     virtual void waitMs(int ms) = 0;
+    // Delivers the input a person gave while the GUI thread was held by a search, so that it
+    // reaches the window while the caller still ignores Refresh and Upgrade (no timers run).
+    virtual void settleInput() {}
 };
 
 } // namespace fw

@@ -19,6 +19,8 @@ void MainWindowLogic::FormClose() {
 }
 
 void MainWindowLogic::UpgradeClick() {
+    if (searchRunning_)
+        return;
     controller_->UpgradeClick();
 }
 
@@ -34,7 +36,14 @@ void MainWindowLogic::probe(const QString& address) {
     if (config_.probe)
         config_.probe(address);
     else
-        search_.SearchDevices(address);
+        search_.probeAddress(address);
+}
+
+void MainWindowLogic::searching(const std::function<void()>& search) {
+    searchRunning_ = true;
+    search();
+    view_.settleInput();
+    searchRunning_ = false;
 }
 
 bool MainWindowLogic::idle() const {

@@ -56,6 +56,7 @@ public:
     static QString FirstWord(const QString& text);
     void IPComBoxChange();
     void IPComBoxKeyPress(int character); // acts on 13 (Enter) only
+    // Ignored while a search runs.
     void IPReFreshClick();
     void PasswordComBoxChange();
     void UserIDComBoxChange();
@@ -64,7 +65,7 @@ public:
     bool FormCloseQuery(); // true: the window may close
     void ExitKeyDown(ServiceKey key, bool altHeld);
 
-    // --- upgrade controller (forwarded)
+    // --- upgrade controller (forwarded; ignored while a search runs)
     void UpgradeClick();
     void StopTimerTimer();
 
@@ -116,11 +117,15 @@ private:
     void probe(const QString& address);
     void setGroup(Group g, int top, bool visible);
     void stackLayout(bool password, bool file);
+    // Runs `search` with Refresh, Enter and Upgrade ignored until the input given meanwhile
+    // has been delivered.
+    void searching(const std::function<void()>& search);
 
     MainView& view_;
     DeviceSearch& search_;
     Config config_;
     std::unique_ptr<UpgradeController> controller_;
+    bool searchRunning_ = false;
     // Design positions until the first SetLayout.
     std::array<int, 6> groupTop_{0, 56, 89, 144, 180, 204};
 };

@@ -32,6 +32,8 @@ const QString NoFileText =
     QStringLiteral("Upgrade file Not select, please select a upgrade file !");
 const QString UpgradeWarningCaption = QStringLiteral("Upgrade Warning");
 const QString AuthFailedCaption = QStringLiteral("Authentication Failed");
+const QString BusyCaption = QStringLiteral("Upgrade Busy");
+const QString BusyText = QStringLiteral("%1 is being upgraded by another fwupgrade (process %2)");
 const QString AbnormalText =
     QStringLiteral("Upgrade Abnormal Terminate and Please ReRun the program to ReUpgrade");
 
@@ -115,7 +117,7 @@ bool UpgradeController::waitForWorker(std::chrono::milliseconds bound) {
 }
 
 bool UpgradeController::busy() const {
-    return worker_ != nullptr || isRunningPhase(run_.UpgradePhase.load()) || run_.AutoStart ||
+    return starting_ || worker_ != nullptr || isRunningPhase(run_.UpgradePhase.load()) || run_.AutoStart ||
            run_.GetMode || readBack_.running() || host_.view().stopTimerActive();
 }
 
@@ -139,11 +141,50 @@ std::uint16_t UpgradeController::nextCount(std::uint16_t c) {
 // --- Upgrade pressed
 
 void UpgradeController::UpgradeClick() {
+    // One run at a time: a press (or Return) while one is under way changes nothing.
+    if (ending_ || busy())
+        return;
+    // The checks and the FTP call let events run: a press among them is ignored too.
+    starting_ = true;
+    startRun();
+    starting_ = false;
+    releaseRouterWhenDone();
+}
+
+// The router stays locked while anything of its run can still send to it.
+void UpgradeController::releaseRouterWhenDone() {
+    if (!busy() && !ending_)
+        routerLock_.release();
+}
+
+// Before the first byte to the router: no other copy of the program may be upgrading it.
+bool UpgradeController::lockRouter() {
+    const Sinks sinks = host_.view().sinks();
+    switch (routerLock_.take(RouterIP, lockDirectory_)) {
+    case RouterLock::Result::Taken:
+        return true;
+    case RouterLock::Result::Unavailable:
+        // A machine without a usable runtime directory still upgrades, unguarded.
+        sinks.logLine(QStringLiteral("Router lock not taken (") + routerLock_.error() +
+                      QStringLiteral("); other copies of the program are not kept off ") +
+                      RouterIP);
+        return true;
+    case RouterLock::Result::Busy:
+        break;
+    }
+    const QString text = BusyText.arg(RouterIP, routerLock_.holder() > 0
+                                                    ? QString::number(routerLock_.holder())
+                                                    : QStringLiteral("unknown"));
+    sinks.logLine(text);
+    failed();
+    sinks.showBox(text, BusyCaption, BoxButtons::Ok, BoxIcon::Warning);
+    return false;
+}
+
+void UpgradeController::startRun() {
     MainView& view = host_.view();
     const Sinks sinks = view.sinks();
 
-    if (ending_)
-        return;
     runEnded_ = false;
     BasicAuthNeeded = false;
     run_.UserId = view.userIdText().left(UserIdMaxLength);
@@ -163,6 +204,8 @@ void UpgradeController::UpgradeClick() {
     RouterRomId = romId;
     RouterType = type;
 
+    if (!lockRouter())
+        return;
     if (!host_.search().echo(RouterIP)) {
         sinks.logLine(QStringLiteral("Unconnect to router : ") + RouterIP);
         failed();
@@ -295,6 +338,8 @@ UpgradeController::Step UpgradeController::httpLogin() {
         } else {
             failed();
             ReportLoginRefusal(sinks, r, QStringLiteral("Receive response error 4"));
+            if (r == LoginCode::WrongPassword)
+                view.focusPassword();
         }
         if (!BasicAuthNeeded)
             return Step::End;
@@ -322,6 +367,7 @@ UpgradeController::Step UpgradeController::httpLogin() {
             view.setLabel2Left(160);
             view.setPasswordGeometry(215, 110);
             view.setUserIdShown(true);
+            view.focusPassword();
             break;
         default:
             sinks.logLine(QStringLiteral("Unknow Error while check password"));
@@ -423,6 +469,7 @@ UpgradeController::Step UpgradeController::ftpBranch() {
             run_.UpgradePhase = Phase::FtpFailed;
             failed();
             sinks.showBox(ftp.resultText(), AuthFailedCaption, BoxButtons::Ok);
+            view.focusPassword();
             return Step::End;
         }
         sinks.logLine(QStringLiteral("Unsing FTP upgrade mode fail : ") + RouterIP);
@@ -451,6 +498,11 @@ UpgradeController::Step UpgradeController::ftpBranch() {
 // --- StopTimer
 
 void UpgradeController::StopTimerTimer() {
+    stopTimerTick();
+    releaseRouterWhenDone();
+}
+
+void UpgradeController::stopTimerTick() {
     MainView& view = host_.view();
     if (run_.GetMode) {
         services_.readBack->RomReadBack(run_, host_);

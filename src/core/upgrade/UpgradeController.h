@@ -4,6 +4,7 @@
 // StopTimer watchdog. Takes the run's state (RunState) and what it needs of the main window
 // (RunHost). GUI thread; the worker hands every report back to it.
 
+#include "process/RouterLock.h"
 #include "upgrade/RomReadBackEngine.h"
 #include "upgrade/TransferServices.h"
 
@@ -29,8 +30,14 @@ public:
     UpgradeController(const UpgradeController&) = delete;
     UpgradeController& operator=(const UpgradeController&) = delete;
 
+    // Ignored while a run is under way.
     void UpgradeClick();
     void StopTimerTimer();
+
+    // The router a run holds (one upgrade per router on this machine); empty when none.
+    QString lockedRouter() const { return routerLock_.router(); }
+    // Where the router locks live (empty: the user's runtime directory).
+    void setLockDirectory(const QString& directory) { lockDirectory_ = directory; }
 
     // A transfer, the HTTP worker, an automatic start or the watchdog is still under way, so the
     // program must not be ended for being idle.
@@ -78,6 +85,11 @@ public:
 private:
     enum class Step { LeaveLoop, End, Again };
 
+    void startRun();
+    bool lockRouter();
+    void releaseRouterWhenDone();
+    void stopTimerTick();
+
     void methodLoop();
     Step tftpBranch();
     Step httpBranch();
@@ -117,6 +129,9 @@ private:
     UnavailableFtpRomRead noFtpRomRead_;
     RomReadBackEngine readBack_{&noFtpRomRead_};
     TransferServices services_;
+    RouterLock routerLock_;
+    QString lockDirectory_;
+    bool starting_ = false;      // UpgradeClick's own work is under way
     bool runEnded_ = false;      // the watchdog or the person ended the run
     bool ending_ = false;        // endRun has begun its work
     bool ftpCallActive_ = false; // the FTP engine's call is below on this thread's stack
