@@ -13,8 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <list>
+#include <map>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -41,10 +43,11 @@ constexpr std::chrono::seconds StepBound{10};
 constexpr std::chrono::seconds CloseBound{5};
 constexpr int Files = 6;
 // The System Log's scroll bar in the window (client pixels): the column through its middle and
-// the rows of its groove, between the arrows, in the layout the typed router gets.
+// rows just inside both ends of its groove, between the arrows, in the layout the typed router
+// gets.
 constexpr int LogBarX = 322;
-constexpr int LogBarTop = 226;
-constexpr int LogBarBottom = 318;
+constexpr int LogBarTop = 198;
+constexpr int LogBarBottom = 263;
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds bound) {
     QDeadlineTimer deadline(bound);
@@ -103,7 +106,9 @@ protected:
             f.write(QByteArray(100000, char('a' + i)));
             files << path + QStringLiteral(":upgrade,normal,default");
         }
-        packed = packProgram(dir.path(), files, std::nullopt);
+        // The shipped settings (the password released to the user), with the System Log shown.
+        packed = packProgram(dir.path(), files,
+                             QStringList{QStringLiteral("--flags"), QStringLiteral("0x3A")});
         tmp = dir.filePath(QStringLiteral("tmp"));
         ASSERT_TRUE(QDir().mkpath(tmp));
         // Qt would put its own runtime folder under TMPDIR; the router locks live here too.
@@ -141,7 +146,7 @@ protected:
         waitFor(
             [&] {
                 const QStringList found = desktop.xdotool(
-                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                    {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
                      pid, QStringLiteral("--name"), MainTitle}).split(u'\n', Qt::SkipEmptyParts);
                 main = found.isEmpty() ? QString() : found.first();
                 return !main.isEmpty();
@@ -193,22 +198,23 @@ protected:
         key(QStringLiteral("Return"));
     }
 
-    // The rows of the log's scroll bar handle: first and last row whose shade differs from the
-    // groove's (the groove's own shade is taken at the rows where both ends meet the arrows).
-    std::pair<int, int> logHandle(const QString& main) const {
+    // Where the log's scroll bar handle is: at the top of its groove, at the bottom, or between
+    // (the groove's own shade is the one most of its rows have).
+    enum class Handle { Top, Bottom, Between, Unknown };
+    Handle logHandle(const QString& main) const {
         const Shot shot = desktop.grab(main);
         if (!shot.valid())
-            return {-1, -1};
-        const unsigned groove = shot.pixel(LogBarX, LogBarBottom);
-        int first = -1, last = -1;
-        for (int y = LogBarTop; y <= LogBarBottom; ++y) {
-            if (shot.pixel(LogBarX, y) != groove) {
-                if (first < 0)
-                    first = y;
-                last = y;
-            }
-        }
-        return {first, last};
+            return Handle::Unknown;
+        std::map<unsigned, int> shades;
+        for (int y = LogBarTop; y <= LogBarBottom; ++y)
+            ++shades[shot.pixel(LogBarX, y)];
+        const unsigned groove =
+            std::max_element(shades.begin(), shades.end(),
+                             [](const auto& a, const auto& b) { return a.second < b.second; })
+                ->first;
+        const bool top = shot.pixel(LogBarX, LogBarTop) != groove;
+        const bool bottom = shot.pixel(LogBarX, LogBarBottom) != groove;
+        return top == bottom ? Handle::Between : top ? Handle::Top : Handle::Bottom;
     }
 };
 
@@ -287,34 +293,38 @@ TEST_F(WindowDesktop, RefusedPasswordIsTypedAgainAndTheLogFollowsUnlessScrolledU
     ASSERT_FALSE(desktop.waitForWindow(QStringLiteral("^Success$"), StepBound).isEmpty());
     desktop.keepScreen(QStringLiteral("log-end"));
     // The upgrade's last lines are in sight: the handle sits at the groove's end.
-    const auto [top, bottom] = logHandle(main);
-    EXPECT_GT(top, LogBarTop) << "the log shows its first lines";
-    EXPECT_EQ(bottom, LogBarBottom - 1) << "the log's newest line is not in sight";
+    EXPECT_EQ(logHandle(main), Handle::Bottom) << "the log's newest line is not in sight";
     key(QStringLiteral("Return"));
 
     // Scrolled up to read, the view stays there while the next upgrade's lines arrive.
     for (int i = 0; i < 40; ++i)
-        click(main, 160, LogBarTop + 40, QStringLiteral("4"));
-    const auto scrolled = logHandle(main);
-    EXPECT_EQ(scrolled.first, LogBarTop + 1);
+        click(main, 160, LogBarTop + 30, QStringLiteral("4"));
+    EXPECT_EQ(logHandle(main), Handle::Top);
     const int storesBefore = stores();
     enterPassword(main, Password);
     ASSERT_TRUE(waitFor([&] { return stores() > storesBefore; }, StepBound));
     ASSERT_FALSE(desktop.waitForWindow(QStringLiteral("^Success$"), StepBound).isEmpty());
     desktop.keepScreen(QStringLiteral("log-kept"));
-    EXPECT_EQ(logHandle(main).first, LogBarTop + 1) << "the log moved away from where it was read";
+    EXPECT_EQ(logHandle(main), Handle::Top) << "the log moved away from where it was read";
 }
 
 TEST_F(WindowDesktop, SecondCopyDoesNotUpgradeTheRouterTheFirstIsUpgrading) {
     const QString first = startProgram();
     ASSERT_FALSE(first.isEmpty());
+    const QString second = startProgram();
+    ASSERT_FALSE(second.isEmpty());
+    // Side by side, so that the first copy's boxes never cover the second.
+    desktop.xdotool({QStringLiteral("windowmove"), QStringLiteral("--sync"), second,
+                     QStringLiteral("0"), QStringLiteral("0")});
+    desktop.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), first});
     ASSERT_TRUE(chooseTypedRouter());
     enterPassword(first, Password);
     ASSERT_TRUE(waitFor([&] { return stores() > 0; }, StepBound));
 
-    const QString second = startProgram();
-    ASSERT_FALSE(second.isEmpty());
-    ASSERT_TRUE(chooseTypedRouter());
+    desktop.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), second});
+    const bool probed = chooseTypedRouter();
+    desktop.keepScreen(QStringLiteral("second"));
+    ASSERT_TRUE(probed);
     enterPassword(second, Password);
     const QString busy = desktop.waitForWindow(QStringLiteral("^Upgrade Busy$"), StepBound);
     desktop.keepScreen(QStringLiteral("busy"));

@@ -23,6 +23,7 @@ struct Shot {
     int brightness(int x, int y) const;
 };
 
+class Desktop {
 public:
     static constexpr std::chrono::milliseconds StartTimeout{10000};
 
