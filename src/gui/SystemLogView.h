@@ -49,7 +49,7 @@ private:
 
     LogLineStore store_;
     int shown_ = 0;
-    int widest_ = 0; // pixels of the widest line shown
+    int widest_ = 0;         // pixels of the widest line shown
     bool following_ = true;  // the newest line is kept in sight
     bool adjusting_ = false; // the view itself moves the bar
     QTimer showTimer_;

@@ -57,11 +57,13 @@ protected:
         for (const QString& r : routers) {
             ASSERT_EQ(NetNamespace::addAddress(r).toStdString(), "");
             args << QStringLiteral("--router") << r + QStringLiteral(",state=normal,romid=ABC123")
-                 << QStringLiteral("--web-options") << r + QStringLiteral(":firmware=old,password=pw1")
+                 << QStringLiteral("--web-options")
+                 << r + QStringLiteral(":firmware=old,password=pw1")
                  << QStringLiteral("--ftp-options")
                  << r + QStringLiteral(":password=pw1,transcript=") + transcript(r) + SlowStore;
         }
-        sim = std::make_unique<SimProcess>(args << QStringLiteral("--web") << QStringLiteral("--ftp"));
+        sim = std::make_unique<SimProcess>(args << QStringLiteral("--web")
+                                                << QStringLiteral("--ftp"));
         QString error;
         ASSERT_TRUE(sim->start(&error)) << error.toStdString();
     }
@@ -80,9 +82,9 @@ protected:
         }
         return packProgram(sub, files,
                            QStringList{QStringLiteral("--start-mode"), QStringLiteral("put"),
-                                       QStringLiteral("--dst-ip"), router, QStringLiteral("--password"),
-                                       QStringLiteral("pw1"), QStringLiteral("--romid"),
-                                       QStringLiteral("ABC123")});
+                                       QStringLiteral("--dst-ip"), router,
+                                       QStringLiteral("--password"), QStringLiteral("pw1"),
+                                       QStringLiteral("--romid"), QStringLiteral("ABC123")});
     }
 
     static void startHeadless(QProcess& p, const QString& program) {
@@ -141,7 +143,10 @@ TEST_F(RouterLockHeadless, RunsForTwoRoutersGoSideBySide) {
     QProcess first, second;
     startHeadless(first, pack(First));
     startHeadless(second, pack(Second));
-    const auto cleanup = qScopeGuard([&] { finish(first), finish(second); });
+    const auto cleanup = qScopeGuard([&] {
+        finish(first);
+        finish(second);
+    });
     // Both under way at once.
     ASSERT_TRUE(waitForStore(First));
     ASSERT_TRUE(waitForStore(Second));

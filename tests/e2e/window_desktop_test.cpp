@@ -90,12 +90,12 @@ protected:
 
         // Each STOR waits a little for its answer, so the upload lasts a few seconds.
         ftpTranscript = dir.filePath(QStringLiteral("ftp.txt"));
-        sim = std::make_unique<SimProcess>(QStringList{
-            QStringLiteral("--router"), Listed + QStringLiteral(",state=normal"),
-            QStringLiteral("--router"), Typed + QStringLiteral(",answers=none"),
-            QStringLiteral("--ftp"), QStringLiteral("--ftp-options"),
-            Typed + QStringLiteral(":password=") + Password +
-                QStringLiteral(",delay=STOR:700,transcript=") + ftpTranscript});
+        sim = std::make_unique<SimProcess>(
+            QStringList{QStringLiteral("--router"), Listed + QStringLiteral(",state=normal"),
+                        QStringLiteral("--router"), Typed + QStringLiteral(",answers=none"),
+                        QStringLiteral("--ftp"), QStringLiteral("--ftp-options"),
+                        Typed + QStringLiteral(":password=") + Password +
+                            QStringLiteral(",delay=STOR:700,transcript=") + ftpTranscript});
         ASSERT_TRUE(sim->start(&error)) << error.toStdString();
 
         QStringList files;
@@ -145,16 +145,22 @@ protected:
         QString main;
         waitFor(
             [&] {
-                const QStringList found = desktop.xdotool(
-                    {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                     pid, QStringLiteral("--name"), MainTitle}).split(u'\n', Qt::SkipEmptyParts);
+                const QStringList found =
+                    desktop
+                        .xdotool({QStringLiteral("search"), QStringLiteral("--all"),
+                                  QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), pid,
+                                  QStringLiteral("--name"), MainTitle})
+                        .split(u'\n', Qt::SkipEmptyParts);
                 main = found.isEmpty() ? QString() : found.first();
                 return !main.isEmpty();
             },
             StepBound);
         if (main.isEmpty() ||
-            !waitFor([&] { return desktop.windows(QStringLiteral("^Searching for installed")).isEmpty(); },
-                     SearchBound))
+            !waitFor(
+                [&] {
+                    return desktop.windows(QStringLiteral("^Searching for installed")).isEmpty();
+                },
+                SearchBound))
             return {};
         desktop.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), main});
         return main;
@@ -164,7 +170,8 @@ protected:
         desktop.xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), keys});
     }
     void type(const QString& text) {
-        desktop.xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), text});
+        desktop.xdotool(
+            {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), text});
     }
     void click(const QString& window, int x, int y, const QString& button = QStringLiteral("1")) {
         desktop.xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window,
@@ -209,9 +216,9 @@ protected:
         for (int y = LogBarTop; y <= LogBarBottom; ++y)
             ++shades[shot.pixel(LogBarX, y)];
         const unsigned groove =
-            std::max_element(shades.begin(), shades.end(),
-                             [](const auto& a, const auto& b) { return a.second < b.second; })
-                ->first;
+            std::max_element(shades.begin(), shades.end(), [](const auto& a, const auto& b) {
+                return a.second < b.second;
+            })->first;
         const bool top = shot.pixel(LogBarX, LogBarTop) != groove;
         const bool bottom = shot.pixel(LogBarX, LogBarBottom) != groove;
         return top == bottom ? Handle::Between : top ? Handle::Top : Handle::Bottom;
@@ -226,10 +233,11 @@ TEST_F(WindowDesktop, TypedRouterIsProbedListedAndCloseDuringUploadEndsAtOnce) {
     QProcess& program = programs.back();
     ASSERT_TRUE(chooseTypedRouter());
     // The query probe went to the typed address itself.
-    EXPECT_TRUE(sim->transcriptLines()
-                    .filter(QRegularExpression(QStringLiteral("^udp.*") +
-                                               QRegularExpression::escape(Typed + QStringLiteral(":9 "))))
-                    .size() > 0)
+    EXPECT_TRUE(
+        sim->transcriptLines()
+            .filter(QRegularExpression(QStringLiteral("^udp.*") +
+                                       QRegularExpression::escape(Typed + QStringLiteral(":9 "))))
+            .size() > 0)
         << "no probe to " << Typed.toStdString();
     desktop.keepScreen(QStringLiteral("typed"));
 
@@ -263,7 +271,8 @@ TEST_F(WindowDesktop, TypedRouterIsProbedListedAndCloseDuringUploadEndsAtOnce) {
             return program.waitForFinished(0) || program.state() == QProcess::NotRunning;
         },
         CloseBound);
-    ASSERT_TRUE(ended) << "still running " << sinceConfirm.elapsed() << " ms after the confirmation";
+    ASSERT_TRUE(ended) << "still running " << sinceConfirm.elapsed()
+                       << " ms after the confirmation";
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 1) << program.readAll().toStdString();
     EXPECT_TRUE(boxesAfter.isEmpty()) << boxesAfter.join(u';').toStdString();
@@ -283,13 +292,15 @@ TEST_F(WindowDesktop, RefusedPasswordIsTypedAgainAndTheLogFollowsUnlessScrolledU
         desktop.waitForWindow(QStringLiteral("^Authentication Failed$"), StepBound);
     ASSERT_FALSE(refused.isEmpty());
     key(QStringLiteral("Return"));
-    ASSERT_TRUE(waitFor([&] { return desktop.windows(QStringLiteral("^Authentication Failed$")).isEmpty(); },
-                        StepBound));
+    ASSERT_TRUE(waitFor(
+        [&] { return desktop.windows(QStringLiteral("^Authentication Failed$")).isEmpty(); },
+        StepBound));
     // Straight into the password field, which still has the focus, its old text selected.
     QThread::msleep(300);
     type(Password);
     key(QStringLiteral("Return"));
-    ASSERT_TRUE(waitFor([&] { return stores() > 0; }, StepBound)) << "the corrected password went nowhere";
+    ASSERT_TRUE(waitFor([&] { return stores() > 0; }, StepBound))
+        << "the corrected password went nowhere";
     ASSERT_FALSE(desktop.waitForWindow(QStringLiteral("^Success$"), StepBound).isEmpty());
     desktop.keepScreen(QStringLiteral("log-end"));
     // The upgrade's last lines are in sight: the handle sits at the groove's end.

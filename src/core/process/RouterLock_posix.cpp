@@ -60,8 +60,8 @@ QString RouterLock::fileName(const QString& router) {
     for (QChar& c : name) {
         const bool kept = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
                           (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
-                          (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('.') ||
-                          c == QLatin1Char('-') || c == QLatin1Char('_');
+                          (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                          c == QLatin1Char('.') || c == QLatin1Char('-') || c == QLatin1Char('_');
         if (!kept)
             c = QLatin1Char('_');
     }
@@ -83,7 +83,8 @@ RouterLock::Result RouterLock::take(const QString& router, const QString& direct
     const QByteArray path = QFile::encodeName(dir + QLatin1Char('/') + fileName(router));
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
-        error_ = QStringLiteral("cannot open %1: %2").arg(QFile::decodeName(path), errnoText(errno));
+        error_ =
+            QStringLiteral("cannot open %1: %2").arg(QFile::decodeName(path), errnoText(errno));
         return Result::Unavailable;
     }
     for (int i = 0; i < TakeTries; ++i) {
@@ -93,14 +94,15 @@ RouterLock::Result RouterLock::take(const QString& router, const QString& direct
             router_ = router;
             // For a person looking into the directory; the kernel's lock is what counts.
             const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
-            if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) < 0) {
+            if (::ftruncate(fd, 0) != 0 ||
+                ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) < 0) {
                 // The lock holds all the same.
             }
             return Result::Taken;
         }
         if (errno != EACCES && errno != EAGAIN) {
-            error_ = QStringLiteral("cannot lock %1: %2").arg(QFile::decodeName(path),
-                                                              errnoText(errno));
+            error_ =
+                QStringLiteral("cannot lock %1: %2").arg(QFile::decodeName(path), errnoText(errno));
             ::close(fd);
             return Result::Unavailable;
         }

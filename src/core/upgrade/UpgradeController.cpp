@@ -117,8 +117,8 @@ bool UpgradeController::waitForWorker(std::chrono::milliseconds bound) {
 }
 
 bool UpgradeController::busy() const {
-    return starting_ || worker_ != nullptr || isRunningPhase(run_.UpgradePhase.load()) || run_.AutoStart ||
-           run_.GetMode || readBack_.running() || host_.view().stopTimerActive();
+    return starting_ || worker_ != nullptr || isRunningPhase(run_.UpgradePhase.load()) ||
+           run_.AutoStart || run_.GetMode || readBack_.running() || host_.view().stopTimerActive();
 }
 
 void UpgradeController::failed() {
@@ -172,9 +172,9 @@ bool UpgradeController::lockRouter() {
     case RouterLock::Result::Busy:
         break;
     }
-    const QString text = BusyText.arg(RouterIP, routerLock_.holder() > 0
-                                                    ? QString::number(routerLock_.holder())
-                                                    : QStringLiteral("unknown"));
+    const QString text =
+        BusyText.arg(RouterIP, routerLock_.holder() > 0 ? QString::number(routerLock_.holder())
+                                                        : QStringLiteral("unknown"));
     sinks.logLine(text);
     failed();
     sinks.showBox(text, BusyCaption, BoxButtons::Ok, BoxIcon::Warning);
