@@ -106,9 +106,10 @@ protected:
             f.write(QByteArray(100000, char('a' + i)));
             files << path + QStringLiteral(":upgrade,normal,default");
         }
-        // The shipped settings (the password released to the user), with the System Log shown.
+        // The shipped settings (the password released to the user), with the query probe and the
+        // System Log.
         packed = packProgram(dir.path(), files,
-                             QStringList{QStringLiteral("--flags"), QStringLiteral("0x3A")});
+                             QStringList{QStringLiteral("--flags"), QStringLiteral("0x3B")});
         tmp = dir.filePath(QStringLiteral("tmp"));
         ASSERT_TRUE(QDir().mkpath(tmp));
         // Qt would put its own runtime folder under TMPDIR; the router locks live here too.
