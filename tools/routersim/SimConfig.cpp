@@ -13,7 +13,8 @@ const QStringList KnownKeys{QStringLiteral("state"),   QStringLiteral("romid"),
                             QStringLiteral("detail"),  QStringLiteral("echo"),
                             QStringLiteral("answers"), QStringLiteral("junk"),
                             QStringLiteral("extra"),   QStringLiteral("short"),
-                            QStringLiteral("cut"),     QStringLiteral("delay")};
+                            QStringLiteral("cut"),     QStringLiteral("delay"),
+                            QStringLiteral("oversize")};
 
 // Counts larger than this are a typo, not a test.
 constexpr int MaxCount = 100000;
@@ -164,6 +165,8 @@ std::optional<RouterConfig> SimConfig::parseRouter(const QString& spec, QString*
                 r.cut = n;
             else if (key == u"delay")
                 r.delayMs = n;
+            else if (key == u"oversize")
+                r.oversize = n;
         }
         if (!ok) {
             *error = QStringLiteral("bad value for %1: '%2'").arg(key, value);
@@ -236,7 +239,7 @@ QString SimConfig::usage() {
         "       routersim --help | --version\n"
         "router keys: state=normal|default|crashed  romid=TEXT  detail=TEXT  echo=yes|no\n"
         "             answers=none|query+boot+tftp+default  junk=N  extra=N  short=yes|no\n"
-        "             cut=N  delay=MS  (in a TEXT, \\xHH stands for that byte)\n");
+        "             cut=N  delay=MS  oversize=N  (in a TEXT, \\xHH stands for that byte)\n");
 }
 
 } // namespace routersim
