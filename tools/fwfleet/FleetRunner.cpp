@@ -22,11 +22,18 @@ struct FleetRunner::Slot {
     bool ended = false;
 };
 
+QString FleetRunner::tempFolder() {
+    // As it is named: QDir::tempPath() gives "" for a folder that is missing, and a template
+    // made from that would land at the root of the file system.
+    const QString dir = qEnvironmentVariable("TMPDIR");
+    return dir.isEmpty() ? QStringLiteral("/tmp") : dir;
+}
+
 FleetRunner::FleetRunner(QString program, const QList<RouterLine>& routers,
                          const FleetOptions& options)
     : program_(std::move(program)), maxJobs_(std::max(options.jobs, 1)),
       env_(QProcessEnvironment::systemEnvironment()),
-      tmp_(QDir::tempPath() + QStringLiteral("/fwfleet-XXXXXX")) {
+      tmp_(tempFolder() + QStringLiteral("/fwfleet-XXXXXX")) {
     for (const RouterLine& r : routers)
         jobs_.push_back(std::make_unique<FleetJob>(r));
     env_.insert(QStringLiteral("FWUPGRADE_HEADLESS"), QStringLiteral("1"));
@@ -53,7 +60,7 @@ FleetRunner::~FleetRunner() {
 
 QString FleetRunner::tempError() const {
     return QStringLiteral("cannot create a temporary directory in %1: %2")
-        .arg(QDir::tempPath(), tmp_.errorString());
+        .arg(tempFolder(), tmp_.errorString());
 }
 
 void FleetRunner::start() {

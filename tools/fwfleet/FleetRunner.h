@@ -50,6 +50,8 @@ public:
     // tempError() says why.
     bool ready() const { return tmp_.isValid(); }
     QString tempError() const;
+    // The folder fwfleet's temporary directory goes into: TMPDIR, else /tmp.
+    static QString tempFolder();
 
     // Starts the first runs; finished() comes once every router has ended or been stopped.
     void start();
