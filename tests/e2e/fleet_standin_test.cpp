@@ -224,7 +224,7 @@ TEST_F(FleetStandIn, MissingTmpdirStartsNothing) {
 
 TEST_F(FleetStandIn, TerminalDisplayOfALargeFleetCostsLittle) {
     // A fleet large enough that redrawing every router would dominate, small enough to stay quick.
-    constexpr int Routers = 1000;
+    constexpr int Routers = 600;
     QByteArray text;
     for (int n = 0; n < Routers; ++n)
         text += QStringLiteral("10.%1.%2.%3 pw R\n").arg(n >> 16).arg((n >> 8) & 255).arg(n & 255).toUtf8();
