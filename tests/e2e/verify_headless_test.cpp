@@ -116,8 +116,9 @@ protected:
         EXPECT_FALSE(QFile::exists(path("body.bin"))) << why;
         EXPECT_TRUE(QDir(path("got")).isEmpty()) << why;
         QFile web(path("web.txt"));
-        if (web.open(QIODevice::ReadOnly))
+        if (web.open(QIODevice::ReadOnly)) {
             EXPECT_FALSE(web.readAll().contains("POST /upg")) << why;
+        }
         for (const QString& line : sim->transcriptLines())
             EXPECT_FALSE(line.contains(QLatin1String(":69 0002"))) << line.toStdString();
     }
