@@ -356,8 +356,8 @@ void UpgradeController::confirmThen(const std::function<void()>& then) {
     run_.outcomeDecided = true;
     verify_.start(host_.view().sinks(), RouterIP, routerDetail_, seconds,
                   run_.options.targetVersion, [this, then](const VerifyWait::Outcome& o) {
-                      run_.exitStatus = o.state == RunEvents::Back ? ExitStatus::Ok
-                                                                   : ExitStatus::Unconfirmed;
+                      run_.exitStatus =
+                          o.state == RunEvents::Back ? ExitStatus::Ok : ExitStatus::Unconfirmed;
                       then();
                   });
 }
