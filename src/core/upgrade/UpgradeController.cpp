@@ -189,6 +189,8 @@ void UpgradeController::UpgradeClick() {
 
     if (ending_)
         return;
+    // A new run: the wait for the last one's router ends unanswered.
+    verify_.stop();
     runEnded_ = false;
     BasicAuthNeeded = false;
     run_.UserId = view.userIdText().left(UserIdMaxLength);
