@@ -329,6 +329,33 @@ void DeviceSearch::handleReply(int kind, const QByteArray& datagram, const QStri
     }
 }
 
+RouterAnswer DeviceSearch::askRouter(const QString& address) {
+    RouterAnswer a;
+    // A socket of its own: a search in the window may be waiting on udpSocket1_ meanwhile.
+    UdpEndpoint socket;
+    socket.setRemoteAddress(address);
+    socket.setRemotePort(ports_.query);
+    if (socket.open() && socket.send(request(ProbeKind::Query))) {
+        WaitMs(ProbeWait.count(), false);
+        QByteArray buffer(receiveSize(ProbeKind::Query), '\0');
+        QString sender;
+        for (int i = 0; i < MaxDatagramsPerProbe && !a.query; ++i) {
+            const int n = socket.receiveFrom(buffer.data(), int(buffer.size()), &sender, nullptr);
+            if (n < 1)
+                break;
+            const QByteArray d = buffer.left(n);
+            if (sender != address || !acceptsReply(ProbeKind::Query, d))
+                continue;
+            a.query = true;
+            a.romId = textAt(d, QueryRomIdOffset);
+            a.detail = textAt(d, QueryDetailOffset);
+        }
+    }
+    socket.close();
+    a.echo = echo(address);
+    return a;
+}
+
 bool DeviceSearch::echo(const QString& address) {
     if (echoFunction_)
         return echoFunction_(address);
