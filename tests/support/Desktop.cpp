@@ -153,11 +153,6 @@ unsigned Shot::pixel(int x, int y) const {
            unsigned(quint8(rgb[i + 2]));
 }
 
-int Shot::brightness(int x, int y) const {
-    const unsigned p = pixel(x, y);
-    return int((p >> 16) & 0xFF) + int((p >> 8) & 0xFF) + int(p & 0xFF);
-}
-
 Shot Desktop::grab(const QString& window) const {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

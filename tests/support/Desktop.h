@@ -19,8 +19,6 @@ struct Shot {
     bool valid() const { return width > 0 && height > 0; }
     // Red, green and blue of a pixel as one number (0 outside the picture).
     unsigned pixel(int x, int y) const;
-    // 0 for black to 765 for white.
-    int brightness(int x, int y) const;
 };
 
 class Desktop {
