@@ -254,6 +254,8 @@ TEST_F(Fleet, JsonLinesSayWhatTheTextOutputSays) {
     QStringList outLines, errLines;
     double lastT = 0;
     qint64 lastProgress = -1, progressMaximum = 0;
+    // The run's structured reports have no text line of their own (the log says the same).
+    const QStringList jsonOnly{"phase", "router", "verify", "skip", "plan"};
     for (const QJsonObject& o : objects) {
         const QString kind = o["kind"].toString();
         EXPECT_GE(o["t"].toDouble(), lastT);
@@ -264,7 +266,7 @@ TEST_F(Fleet, JsonLinesSayWhatTheTextOutputSays) {
             errLines << "box: " + o["caption"].toString() + ": " + o["text"].toString();
         else if (kind == QLatin1String("progress"))
             lastProgress = o["position"].toInteger(), progressMaximum = o["maximum"].toInteger();
-        else if (kind != QLatin1String("exit"))
+        else if (kind != QLatin1String("exit") && !jsonOnly.contains(kind))
             errLines << kind + ": " + o["text"].toString();
     }
     EXPECT_EQ(lastProgress, 30000);
