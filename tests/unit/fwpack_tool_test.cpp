@@ -211,7 +211,7 @@ TEST_F(FwpackTest, ListShowsRecordsBitsAndSections) {
         << lines[6].toStdString();
     // The digest covers the attribute and the stored name field as stored, then the data.
     const QByteArray covered =
-        QByteArray("\x08\x14a.bin", 7) + QByteArray(27, '\0') + QByteArray(10, 'a');
+        QByteArray("\x08\x14" "a.bin", 7) + QByteArray(27, '\0') + QByteArray(10, 'a');
     EXPECT_EQ(lines[7], QStringLiteral("       sha256 %1  matches")
                             .arg(QLatin1String(
                                 QCryptographicHash::hash(covered, QCryptographicHash::Sha256)

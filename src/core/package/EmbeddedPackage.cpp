@@ -247,6 +247,10 @@ qint32 EmbeddedPackage::read_imbed_file(const QString& path) {
         const auto header = pf::readRecordHeader(exe, pos, trailerStart);
         if (!header || !pf::storedNameProblem(header->storedName).isEmpty())
             return readFailure();
+        // The records must end exactly where the trailer begins: a layout fault, found before
+        // the last record's digest could call it damage.
+        if (i == trailer->count - 1 && pos + header->length != trailerStart)
+            return readFailure();
         const quint16 attribute = header->attribute;
         const bool keepName = attribute & (AttrMessageFile | AttrKeepName);
         const QByteArray name = header->storedName + (keepName ? QByteArray() : ".tmp");
@@ -295,7 +299,6 @@ qint32 EmbeddedPackage::read_imbed_file(const QString& path) {
                       qint32(std::min<qint64>(dataSize, std::numeric_limits<qint32>::max()))};
         pos += header->length;
     }
-    // The records must end exactly where the trailer begins.
     if (pos != trailerStart)
         return readFailure();
     return qint32(std::min<qint64>(total, std::numeric_limits<qint32>::max()));
