@@ -1,6 +1,10 @@
 #include "FleetRunner.h"
 
+#include "ui/SecretText.h"
+
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTimer>
@@ -24,8 +28,10 @@ struct FleetRunner::Slot {
 FleetRunner::FleetRunner(QString program, const QList<RouterLine>& routers, int jobs)
     : program_(std::move(program)), maxJobs_(std::max(jobs, 1)),
       tmp_(QDir::tempPath() + QStringLiteral("/fwfleet-XXXXXX")) {
-    for (const RouterLine& r : routers)
+    for (const RouterLine& r : routers) {
         jobs_.push_back(std::make_unique<FleetJob>(r));
+        fw::registerSecret(r.password);
+    }
 }
 
 FleetRunner::~FleetRunner() {
@@ -74,8 +80,8 @@ void FleetRunner::launch(std::size_t index) {
     s.process->setProcessEnvironment(env);
     s.process->setProgram(program_);
     const RouterLine& r = job.router();
-    s.process->setArguments({QStringLiteral("put"), r.address,
-                             RouterList::commandLineField(r.password),
+    // The password goes through the child's standard input, never its arguments.
+    s.process->setArguments({QStringLiteral("put"), r.address, QStringLiteral("-"),
                              RouterList::commandLineField(r.romId)});
     // A Ctrl-C on the terminal reaches fwfleet only, which then ends each run with SIGTERM.
     s.process->setChildProcessModifier([] { ::setpgid(0, 0); });
@@ -107,8 +113,23 @@ void FleetRunner::launch(std::size_t index) {
     s.clock.start();
     s.limit.start(JobTimeLimit);
     s.process->start();
+    // Buffered until the child runs; the channel closes once the line is out.
+    s.process->write(r.password.toLocal8Bit() + '\n');
+    s.process->closeWriteChannel();
     emit changed();
 }
+
+namespace {
+// A child's JSON line with every password of the fleet masked in its texts, should the child
+// ever show one.
+QByteArray maskedLine(const QByteArray& line) {
+    const QJsonDocument doc = QJsonDocument::fromJson(line);
+    if (!doc.isObject())
+        return line;
+    return QJsonDocument(fw::maskSecrets(QJsonValue(doc.object())).toObject())
+        .toJson(QJsonDocument::Compact);
+}
+} // namespace
 
 void FleetRunner::readOutput(Slot& s) {
     FleetJob& job = *jobs_[s.index];
@@ -116,7 +137,7 @@ void FleetRunner::readOutput(Slot& s) {
     qsizetype start = 0;
     for (qsizetype end; (end = s.pending.indexOf('\n', start)) >= 0; start = end + 1) {
         if (!s.skipping)
-            job.feedLine(s.pending.mid(start, end - start));
+            job.feedLine(maskedLine(s.pending.mid(start, end - start)));
         s.skipping = false;
     }
     s.pending.remove(0, start);

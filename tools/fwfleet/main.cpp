@@ -4,6 +4,7 @@
 #include "FleetDisplay.h"
 #include "FleetRunner.h"
 #include "RouterList.h"
+#include "RoutersFileMode.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -23,14 +24,15 @@ namespace {
 
 const char kHelp[] = R"(Usage: fwfleet [--jobs N] [--report FILE] PROGRAM ROUTERS
 
-Upgrades every router listed in ROUTERS by running "PROGRAM put ADDRESS PASSWORD ROMID"
-headless (FWUPGRADE_HEADLESS=1, FWUPGRADE_OUTPUT=jsonl), each run with a temporary
+Upgrades every router listed in ROUTERS by running "PROGRAM put ADDRESS - ROMID"
+with the password on its standard input (never in an argument), headless (FWUPGRADE_HEADLESS=1, FWUPGRADE_OUTPUT=jsonl), each run with a temporary
 directory of its own, and shows one line per router while they run.
 
   PROGRAM        the packed upgrade program (it carries the images)
   ROUTERS        one router a line: ADDRESS PASSWORD ROMID, separated by blanks;
                  null stands for an empty password or ROM identifier; # starts a comment.
                  A malformed line is reported with its number and nothing starts.
+                 Keep it readable by its owner only (chmod 600); fwfleet warns otherwise.
   --jobs N       at most N runs at a time (1 to 64, default 4); 1 runs them in file order
   --report FILE  writes a JSON report: per router its address, ROM identifier, exit status,
                  method, bytes sent, seconds, last box and log lines
@@ -121,6 +123,9 @@ int main(int argc, char** argv) {
     QFile routersFile(positional[1]);
     if (!routersFile.open(QIODevice::ReadOnly))
         return usageError(positional[1] + QStringLiteral(": ") + routersFile.errorString());
+    if (const QString warning = routersFileModeWarning(routersFile.handle(), positional[1]);
+        !warning.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(warning));
     QString error;
     const auto routers = RouterList::parse(routersFile.readAll(), &error);
     if (!routers) {
