@@ -1,6 +1,7 @@
 #include "Discovery.h"
 
 #include "DiscoveryEcho.h"
+#include "RouterRestart.h"
 #include "Transcript.h"
 
 #include <QNetworkDatagram>
@@ -23,6 +24,7 @@ constexpr int BootDetailOffset = 140;
 constexpr int BootDetailMax = 63;
 constexpr int TftpRomIdMax = 500; // the answer stays within one 516-byte TFTP packet
 constexpr int DefaultRomIdMax = 27;
+constexpr int OversizeBytes = 1400; // more than the largest receive size of any probe (548)
 const QByteArray LoaderTag("$Kestro");
 
 // Writes text (cut to max) at offset; the zeros around it are already there.
@@ -148,13 +150,23 @@ unsigned Discovery::requestKind(Service service, const QByteArray& r) {
 
 void Discovery::answer(int router, Service service, const QByteArray& request,
                        const QHostAddress& to, quint16 toPort) {
+    RouterConfig r = config_.routers[router];
+    if (r.restart) {
+        if (r.restart->silent())
+            return;
+        if (r.restart->restarted()) {
+            r.detail = r.restart->detail(r.detail);
+            // The recovery loader wrote the firmware: a crashed router comes back normal.
+            if (r.state == RouterState::Crashed && !r.options.contains(QStringLiteral("answers")))
+                r.answers = defaultAnswers(RouterState::Normal);
+        }
+    }
     const unsigned kind = requestKind(service, request);
     if (kind == 0) {
         if (service == Service::Tftp)
             emit otherTftpDatagram(router, request, to, toPort);
         return;
     }
-    const RouterConfig& r = config_.routers[router];
     if (!(r.answers & kind))
         return;
     const QList<QByteArray> out = answersFor(r, kind);
@@ -190,6 +202,8 @@ QList<QByteArray> Discovery::answersFor(const RouterConfig& r, unsigned kind) {
     if (r.cut >= 0)
         a.truncate(r.cut);
     QList<QByteArray> out;
+    for (int i = 0; i < r.oversize; ++i)
+        out << QByteArray(OversizeBytes, 'O');
     if (kind == Answer::Boot || kind == Answer::Tftp) {
         for (int i = 0; i < r.junk; ++i)
             out << junk(kind);

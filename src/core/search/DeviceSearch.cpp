@@ -152,6 +152,9 @@ bool DeviceSearch::Probe(int kind, const QString& address, quint16 port) {
         for (int i = 0; i < MaxDatagramsPerProbe; ++i) {
             const int n = udpSocket1_.receiveFrom(buffer.data(), int(buffer.size()), &sender,
                                                   nullptr, &arrival);
+            // One oversized or empty datagram must not hide the replies behind it.
+            if (n == UdpEndpoint::Skipped)
+                continue;
             if (n < 1)
                 break;
             handleReply(kind, buffer.left(n), sender,
@@ -324,6 +327,33 @@ void DeviceSearch::handleReply(int kind, const QByteArray& datagram, const QStri
         arrivalLogged_.insert(sender);
         sinks_.logLine(QStringLiteral("Router %1 answered on %2").arg(sender, arrival));
     }
+}
+
+RouterAnswer DeviceSearch::askRouter(const QString& address) {
+    RouterAnswer a;
+    // A socket of its own: a search in the window may be waiting on udpSocket1_ meanwhile.
+    UdpEndpoint socket;
+    socket.setRemoteAddress(address);
+    socket.setRemotePort(ports_.query);
+    if (socket.open() && socket.send(request(ProbeKind::Query))) {
+        WaitMs(ProbeWait.count(), false);
+        QByteArray buffer(receiveSize(ProbeKind::Query), '\0');
+        QString sender;
+        for (int i = 0; i < MaxDatagramsPerProbe && !a.query; ++i) {
+            const int n = socket.receiveFrom(buffer.data(), int(buffer.size()), &sender, nullptr);
+            if (n < 1)
+                break;
+            const QByteArray d = buffer.left(n);
+            if (sender != address || !acceptsReply(ProbeKind::Query, d))
+                continue;
+            a.query = true;
+            a.romId = textAt(d, QueryRomIdOffset);
+            a.detail = textAt(d, QueryDetailOffset);
+        }
+    }
+    socket.close();
+    a.echo = echo(address);
+    return a;
 }
 
 bool DeviceSearch::echo(const QString& address) {
