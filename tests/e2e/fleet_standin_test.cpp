@@ -86,6 +86,7 @@ protected:
         QFile f(path(QStringLiteral("routers.txt")));
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(routers(romIds));
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner); // no mode warning
         return f.fileName();
     }
     QProcessEnvironment env() const {

@@ -4,6 +4,7 @@
 #include "FleetDisplay.h"
 #include "FleetRunner.h"
 #include "RouterList.h"
+#include "RoutersFileMode.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -26,9 +27,11 @@ using namespace fleet;
 namespace {
 
 const char kDescription[] =
-    "Upgrades every router listed in ROUTERS by running \"PROGRAM put ADDRESS PASSWORD ROMID\"\n"
-    "headless (FWUPGRADE_HEADLESS=1, FWUPGRADE_OUTPUT=jsonl), each run with a temporary\n"
-    "directory of its own, and shows one line per router while they run.";
+    "Upgrades every router listed in ROUTERS by running \"PROGRAM put ADDRESS - ROMID\"\n"
+    "with the password on its standard input (never in an argument), headless\n"
+    "(FWUPGRADE_HEADLESS=1, FWUPGRADE_OUTPUT=jsonl), each run with a temporary directory of\n"
+    "its own, and shows one line per router while they run. Keep ROUTERS readable by its\n"
+    "owner only (chmod 600): fwfleet warns otherwise.";
 
 const char kEpilogue[] = R"(
 A line per router shows address, state, method, percent, seconds and the router's firmware
@@ -99,6 +102,9 @@ std::optional<QByteArray> readRouters(const QString& path, QString* error) {
     } else {
         file.setFileName(path);
         opened = file.open(QIODevice::ReadOnly);
+        if (const QString warning = opened ? routersFileModeWarning(file.handle(), path) : QString();
+            !warning.isEmpty())
+            std::fprintf(stderr, "%s\n", qPrintable(warning));
     }
     if (!opened) {
         *error = file.errorString();
