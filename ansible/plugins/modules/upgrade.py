@@ -235,8 +235,8 @@ def main():
         module.fail_json(msg='verify must be 0 or more seconds', routers=[])
     text, bad = router_lines(p['routers'])
     if text is None:
-        module.fail_json(msg='router %s: a field is empty where it may not be, holds a blank or '
-                             '"#", or is the word null' % bad, routers=[])
+        module.fail_json(msg='router %s: fwfleet takes no field with a blank or "#", no field '
+                             'that is the word null, and no empty address' % bad, routers=[])
     fwfleet = p['fwfleet'] or module.get_bin_path('fwfleet', required=True)
     report = p['report'] or os.path.join(module.tmpdir, 'fwfleet-report.json')
 
