@@ -42,7 +42,7 @@ struct Site {
 };
 
 // The routers come back from an accepted upload after a short silence, running V2.41.
-const QString RestartKnobs = QStringLiteral(",restart=2,then=V2.41");
+const QString RestartKnobs = QStringLiteral(",restart=2,newdetail=V2.41");
 
 const QList<Site> Sites{
     {QStringLiteral("siteA"),
@@ -140,6 +140,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         // Nothing of the machine's own Ansible or SSH set-up is read or written.
         ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("home"))));
+        ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("remote-tmp"))));
         env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
         env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
         env.insert(QStringLiteral("ANSIBLE_CONFIG"), path(QStringLiteral("ansible.cfg")));
@@ -358,7 +359,7 @@ TEST_F(AnsibleSites, FourRunsOverSshAtTwoSites) {
     ASSERT_FALSE(HasFailure());
     const ProgramRun doc = tool({QStringLiteral("/usr/bin/ansible-doc"),
                                  QStringLiteral("fwupgrade.fleet.upgrade")});
-    for (const char* text : {"= program", "= routers", "- target_version", "no_log", "EXAMPLES:",
+    for (const char* text : {"= program", "= routers", "- password", "- target_version", "EXAMPLES:",
                              "RETURN VALUES:", "would-upgrade"})
         EXPECT_TRUE(doc.out.contains(text)) << text << "\n" << doc.out.toStdString();
 
