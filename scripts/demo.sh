@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The demo: installs what is missing, builds, packs a demo firmware image and a settings file onto
 # the program, then lets the packed program upgrade one simulated router at 192.168.123.254,
-# headless, inside a private network namespace of its own: nothing leaves the machine. Prints the
-# program's System Log, its reports and its exit status, then stops everything.
+# headless, inside a private network namespace of its own: nothing leaves the machine. The router
+# restarts after the upload and comes back with its new version, which the program waits for; a
+# second run finds it current and sends nothing. Prints the program's System Log, its reports and
+# its exit status, then stops everything.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${FW_DEMO_BUILD:-$here/build}
@@ -29,7 +31,8 @@ python3 -c 'import sys; sys.stdout.buffer.write(bytes((i * 7 + i // 251) & 255 f
 
 # Everything below runs in a new network namespace: only lo, a default route through it, the
 # router's address on it. The simulator plays the router's discovery answers, ICMP echo and web
-# server on port 80, with the password the support engineer types on the command line.
+# server on port 80, with the password the support engineer types on the command line. After the
+# upload it is silent for 3 s (a restart), then answers with its new version.
 inner=$(cat <<'EOF'
 set -u
 work=$1 build=$2 router=$3 password=$4
@@ -39,7 +42,8 @@ ip route add default dev lo src 127.0.0.1
 # The simulator answers echo itself; the kernel would answer it too.
 echo 1 >/proc/sys/net/ipv4/icmp_echo_ignore_all 2>/dev/null || true
 
-"$build/tools/routersim/routersim" --router "$router,state=normal,romid=DEMO01,detail=Demo router" \
+"$build/tools/routersim/routersim" \
+    --router "$router,state=normal,romid=DEMO01,detail=V2.40,restart=3,newdetail=V2.41" \
     --web --web-options "$router:password=$password,body=$work/received.bin" \
     >"$work/sim.out" 2>"$work/sim.err" &
 sim=$!
@@ -52,19 +56,27 @@ if ! grep -q "routersim ready" "$work/sim.out" 2>/dev/null; then
     echo "routersim did not start:"; cat "$work/sim.err"; kill "$sim" 2>/dev/null; exit 1
 fi
 
-echo "== FWUPGRADE_HEADLESS=1 fwupgrade-demo put $router $password DEMO01"
+# The upgrade waits up to 30 s for the router to come back running V2.41.
+export FWUPGRADE_HEADLESS=1 QT_QPA_PLATFORM=offscreen FWUPGRADE_VERIFY=30 FWUPGRADE_TARGET_VERSION=V2.41
+echo "== FWUPGRADE_VERIFY=30 FWUPGRADE_TARGET_VERSION=V2.41 fwupgrade-demo put $router $password DEMO01"
 set +e
-FWUPGRADE_HEADLESS=1 QT_QPA_PLATFORM=offscreen timeout 90 \
-    "$work/fwupgrade-demo" put "$router" "$password" DEMO01 \
+timeout 90 "$work/fwupgrade-demo" put "$router" "$password" DEMO01 \
     >"$work/log.txt" 2>"$work/reports.txt"
 status=$?
-kill "$sim" 2>/dev/null
-wait "$sim" 2>/dev/null || true
 echo "-- System Log"
 cat "$work/log.txt"
 echo "-- reports (status lines, boxes, router list)"
 cat "$work/reports.txt"
 echo "-- exit status: $status"
+if [ "$status" -eq 0 ]; then
+    echo "== the same command again: the router is current now"
+    timeout 90 "$work/fwupgrade-demo" put "$router" "$password" DEMO01 2>/dev/null | tail -n 1
+    again=${PIPESTATUS[0]}
+    echo "-- exit status: $again"
+    [ "$again" -eq 0 ] || status=$again
+fi
+kill "$sim" 2>/dev/null
+wait "$sim" 2>/dev/null || true
 exit "$status"
 EOF
 )

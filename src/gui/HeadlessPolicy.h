@@ -48,11 +48,29 @@ struct HeadlessPolicy {
     void reportBox(const QString& line, const QString& text, const QString& caption,
                    BoxButtons buttons, BoxAnswer answer) const;
     void reportProgress(qint64 position, qint64 maximum) const;
+    // A structured report (ui/RunEvents.h): an object in JSON Lines runs, nothing otherwise
+    // (its log and status lines have said it).
+    void reportEvent(const QString& kind, const QJsonObject& fields) const {
+        if (enabled && json)
+            json(kind, fields);
+    }
 
     // The answer a headless run gives: the first button of the set.
     static BoxAnswer firstButton(BoxButtons buttons);
     static QStringList buttonNames(BoxButtons buttons);
     static QString answerName(BoxAnswer answer);
+};
+
+// The run's structured reports to the headless policy.
+class HeadlessEventSink final : public EventSink {
+public:
+    explicit HeadlessEventSink(const HeadlessPolicy& policy) : policy_(policy) {}
+    void runEvent(const QString& kind, const QJsonObject& fields) override {
+        policy_.reportEvent(kind, fields);
+    }
+
+private:
+    const HeadlessPolicy& policy_;
 };
 
 } // namespace fw

@@ -269,6 +269,7 @@ Sinks TUpgradeForm1::sinks() {
     s.progress = progressSink_.get();
     s.box = boxPresenter_.get();
     s.messageWindow = &messageForward_;
+    s.events = &eventSink_;
     return s;
 }
 

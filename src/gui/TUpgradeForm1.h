@@ -4,6 +4,7 @@
 // (MainWindowLogic) and forwards every event to them; it implements MainView for them. GUI thread.
 
 #include "BoxPresenter.h"
+#include "HeadlessPolicy.h"
 #include "MemoSink.h"
 #include "MessageWindowForward.h"
 #include "ProgressBarSink.h"
@@ -161,6 +162,7 @@ private:
     std::unique_ptr<ProgressBarSink> progressSink_;
     std::unique_ptr<BoxPresenter> boxPresenter_;
     MessageWindowForward messageForward_;
+    HeadlessEventSink eventSink_{policy_};
 
     std::function<void()> searchWindow_;
     bool startOnActivate_ = true;

@@ -1,6 +1,7 @@
 // The pieces behind headless reports and fwfleet: JSON Lines objects, the progress throttle, the
 // ROUTERS file and how one child's JSON Lines become a router's state and report entry.
 
+#include "FleetDisplay.h"
 #include "FleetJob.h"
 #include "RouterList.h"
 #include "ui/JsonLines.h"
@@ -90,25 +91,33 @@ TEST(RouterListTest, TheFirstMalformedLineIsNamed) {
     }
 }
 
-TEST(FleetJobTest, StatesMethodBytesBoxAndExitFromTheLines) {
+TEST(FleetJobTest, PhasesMethodBytesBoxAndExitFromTheObjects) {
     FleetJob job({7, QStringLiteral("10.0.0.7"), QStringLiteral("pw"), QStringLiteral("QR")});
     EXPECT_EQ(FleetJob::stateName(job.state()), "waiting");
     job.started();
     EXPECT_EQ(FleetJob::stateName(job.state()), "searching");
+    // The wording of log lines no longer moves a job.
     EXPECT_TRUE(job.feedLine(R"({"kind":"log","t":1,"text":"send login PKT success"})"));
+    EXPECT_EQ(FleetJob::stateName(job.state()), "searching");
+    job.feedLine(R"({"kind":"router","t":1,"address":"10.0.0.7","romId":"QR","detail":"V2.40"})");
+    job.feedLine(R"({"kind":"phase","t":1,"phase":"logging in"})");
     EXPECT_EQ(FleetJob::stateName(job.state()), "logging in");
-    job.feedLine(R"({"kind":"log","t":1,"text":"Unsing FTP upgrade mode to : 10.0.0.7"})");
+    job.feedLine(R"({"kind":"phase","t":1,"phase":"sending","method":"FTP"})");
     EXPECT_EQ(job.method(), "FTP");
-    EXPECT_EQ(FleetJob::stateName(job.state()), "logging in");
-    job.feedLine(R"({"kind":"progress","t":2,"position":300,"maximum":1000})");
     EXPECT_EQ(FleetJob::stateName(job.state()), "sending");
+    job.feedLine(R"({"kind":"progress","t":2,"position":300,"maximum":1000})");
     EXPECT_EQ(job.percent(), 30);
-    // FTP failed part-way, HTTP sends the whole image again.
-    job.feedLine(R"({"kind":"log","t":3,"text":"Unsing HTTP upgrade mode to : 10.0.0.7"})");
+    // FTP failed part-way, HTTP sends the whole image again; a method not the program's is
+    // not taken.
+    job.feedLine(R"({"kind":"phase","t":3,"phase":"sending","method":"HTTP"})");
+    EXPECT_EQ(job.percent(), -1);
+    job.feedLine(R"({"kind":"phase","t":3,"phase":"sending","method":"\u001b[2J"})");
+    job.feedLine(R"({"kind":"progress","t":3,"position":1000,"maximum":2000})");
     job.feedLine(R"({"kind":"progress","t":3,"position":2000,"maximum":2000})");
     job.feedLine(R"({"kind":"box","t":4,"caption":"Failure","text":"x","buttons":["OK"],"answer":"OK"})");
     EXPECT_FALSE(job.feedLine("not json"));
     job.feedLine(R"({"kind":"exit","t":5,"status":1})");
+    job.feedLine(R"({"kind":"progress","t":6,"position":5,"maximum":9})"); // after the exit
     job.finished(0, 5.25);
     EXPECT_EQ(FleetJob::stateName(job.state()), "failed");
     const QJsonObject e = job.reportEntry();
@@ -118,12 +127,79 @@ TEST(FleetJobTest, StatesMethodBytesBoxAndExitFromTheLines) {
     EXPECT_EQ(e.value("bytesSent").toInteger(), 2300);
     EXPECT_EQ(e.value("exitStatus").toInt(), 1); // the exit object, not the process code
     EXPECT_EQ(e.value("seconds").toDouble(), 5.25);
+    EXPECT_EQ(e.value("before").toString(), "V2.40");
+    EXPECT_TRUE(e.value("after").isNull());
     EXPECT_EQ(e.value("lastBox").toObject().value("caption").toString(), "Failure");
-    EXPECT_EQ(e.value("log").toArray().size(), 3);
+    EXPECT_EQ(e.value("log").toArray().size(), 1);
 
     FleetJob crashed({1, QStringLiteral("10.0.0.1"), {}, {}});
     crashed.started();
     crashed.finished(-1, 0.5);
     EXPECT_EQ(crashed.reportEntry().value("exitStatus").toInt(), -1);
     EXPECT_TRUE(crashed.reportEntry().value("lastBox").isNull());
+    EXPECT_TRUE(crashed.reportEntry().value("before").isNull());
+}
+
+TEST(FleetJobTest, EachOutcomeFromItsObjects) {
+    struct Case {
+        QList<QByteArray> lines;
+        int processStatus;
+        const char* state;
+        QJsonValue before, after;
+    };
+    const QByteArray router = R"({"kind":"router","address":"10.0.0.1","romId":"R","detail":"V1"})";
+    const Case cases[] = {
+        {{router, R"({"kind":"exit","status":0})"}, 0, "upgraded", "V1", QJsonValue::Null},
+        {{router, R"({"kind":"verify","state":"back","before":"V1","after":"V2","seconds":9})",
+          R"({"kind":"exit","status":0})"},
+         0, "verified", "V1", "V2"},
+        {{router, R"({"kind":"verify","state":"timeout","before":"V1","after":null,"seconds":60})",
+          R"({"kind":"exit","status":4})"},
+         4, "unverified", "V1", QJsonValue::Null},
+        {{router, R"({"kind":"verify","state":"mismatch","before":"V1","after":"V1","seconds":8})",
+          R"({"kind":"exit","status":4})"},
+         4, "unverified", "V1", "V1"},
+        {{router, R"({"kind":"skip","detail":"V1"})", R"({"kind":"exit","status":0})"}, 0,
+         "up-to-date", "V1", "V1"},
+        {{router, R"({"kind":"plan","method":"TFTP","files":[{"name":"a","bytes":7}],"bytes":7})",
+          R"({"kind":"exit","status":0})"},
+         0, "would-upgrade", "V1", QJsonValue::Null},
+        // A verify object that is not "back" never counts as confirmed, whatever the status.
+        {{R"({"kind":"verify","state":"timeout","before":"V1","after":null})",
+          R"({"kind":"exit","status":0})"},
+         0, "unverified", "V1", QJsonValue::Null},
+        {{router}, 0, "upgraded", "V1", QJsonValue::Null}, // no exit object: the process code
+        {{router, R"({"kind":"exit","status":3})"}, 3, "failed", "V1", QJsonValue::Null},
+    };
+    for (const Case& c : cases) {
+        FleetJob job({1, QStringLiteral("10.0.0.1"), {}, QStringLiteral("R")});
+        job.started();
+        for (const QByteArray& l : c.lines)
+            EXPECT_TRUE(job.feedLine(l));
+        job.finished(c.processStatus, 1);
+        const QJsonObject e = job.reportEntry();
+        SCOPED_TRACE(c.state);
+        EXPECT_EQ(e.value("state").toString(), c.state);
+        EXPECT_EQ(e.value("before"), c.before);
+        EXPECT_EQ(e.value("after"), c.after);
+    }
+    FleetJob planned({1, QStringLiteral("10.0.0.1"), {}, {}});
+    planned.started();
+    planned.feedLine(R"({"kind":"plan","method":"FTP","files":[],"bytes":4096})");
+    planned.feedLine(R"({"kind":"exit","status":0})");
+    planned.finished(0, 1);
+    EXPECT_EQ(planned.method(), "FTP");
+    EXPECT_EQ(planned.reportEntry().value("plannedBytes").toInteger(), 4096);
+    EXPECT_EQ(planned.bytesSent(), 0);
+}
+
+TEST(FleetDisplayTest, RepaintRewritesOnlyTheLinesThatChanged) {
+    EXPECT_EQ(FleetDisplay::repaint({}, {"a", "s"}), "\r\x1b[2Ka\n\r\x1b[2Ks\n");
+    EXPECT_EQ(FleetDisplay::repaint({"a", "s"}, {"a", "s"}), "");
+    // Up to the block's first line, past the unchanged one, the summary, then one line more.
+    EXPECT_EQ(FleetDisplay::repaint({"a", "s"}, {"a", "b", "t"}),
+              "\x1b[2A\x1b[1B\r\x1b[2Kb\n\r\x1b[2Kt\n");
+    EXPECT_EQ(FleetDisplay::repaint({"a", "b", "s"}, {"x", "b", "s"}), "\x1b[3A\r\x1b[2Kx\n\x1b[2B");
+    // A shorter terminal: the rest of the old block is cleared.
+    EXPECT_EQ(FleetDisplay::repaint({"a", "b", "s"}, {"a", "t"}), "\x1b[3A\x1b[1B\r\x1b[2Kt\n\x1b[J");
 }

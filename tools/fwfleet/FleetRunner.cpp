@@ -2,9 +2,10 @@
 
 #include <QDir>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QTimer>
 
+#include <algorithm>
+#include <csignal>
 #include <unistd.h>
 
 namespace fleet {
@@ -21,11 +22,32 @@ struct FleetRunner::Slot {
     bool ended = false;
 };
 
-FleetRunner::FleetRunner(QString program, const QList<RouterLine>& routers, int jobs)
-    : program_(std::move(program)), maxJobs_(std::max(jobs, 1)),
-      tmp_(QDir::tempPath() + QStringLiteral("/fwfleet-XXXXXX")) {
+QString FleetRunner::tempFolder() {
+    // As it is named: QDir::tempPath() gives "" for a folder that is missing, and a template
+    // made from that would land at the root of the file system.
+    const QString dir = qEnvironmentVariable("TMPDIR");
+    return dir.isEmpty() ? QStringLiteral("/tmp") : dir;
+}
+
+FleetRunner::FleetRunner(QString program, const QList<RouterLine>& routers,
+                         const FleetOptions& options)
+    : program_(std::move(program)), maxJobs_(std::max(options.jobs, 1)),
+      env_(QProcessEnvironment::systemEnvironment()),
+      tmp_(tempFolder() + QStringLiteral("/fwfleet-XXXXXX")) {
     for (const RouterLine& r : routers)
         jobs_.push_back(std::make_unique<FleetJob>(r));
+    env_.insert(QStringLiteral("FWUPGRADE_HEADLESS"), QStringLiteral("1"));
+    env_.insert(QStringLiteral("FWUPGRADE_OUTPUT"), QStringLiteral("jsonl"));
+    // The fleet's settings replace whatever fwfleet's own environment says.
+    env_.remove(QStringLiteral("FWUPGRADE_VERIFY"));
+    env_.remove(QStringLiteral("FWUPGRADE_TARGET_VERSION"));
+    env_.remove(QStringLiteral("FWUPGRADE_DRY_RUN"));
+    if (options.verifySeconds)
+        env_.insert(QStringLiteral("FWUPGRADE_VERIFY"), QString::number(*options.verifySeconds));
+    if (!options.targetVersion.isEmpty())
+        env_.insert(QStringLiteral("FWUPGRADE_TARGET_VERSION"), options.targetVersion);
+    if (options.dryRun)
+        env_.insert(QStringLiteral("FWUPGRADE_DRY_RUN"), QStringLiteral("1"));
 }
 
 FleetRunner::~FleetRunner() {
@@ -36,26 +58,35 @@ FleetRunner::~FleetRunner() {
         }
 }
 
+QString FleetRunner::tempError() const {
+    return QStringLiteral("cannot create a temporary directory in %1: %2")
+        .arg(tempFolder(), tmp_.errorString());
+}
+
 void FleetRunner::start() {
     startNext();
 }
 
-double FleetRunner::elapsedSeconds(const FleetJob& job) const {
+std::vector<std::size_t> FleetRunner::running() const {
+    std::vector<std::size_t> indices;
+    indices.reserve(slots_.size());
     for (const auto& slot : slots_)
-        if (!slot->ended && jobs_[slot->index].get() == &job)
+        indices.push_back(slot->index);
+    return indices;
+}
+
+double FleetRunner::elapsedSeconds(std::size_t index) const {
+    for (const auto& slot : slots_)
+        if (slot->index == index)
             return double(slot->clock.elapsed()) / 1000.0;
-    return job.seconds();
+    return jobs_[index]->seconds();
 }
 
 void FleetRunner::startNext() {
-    std::size_t running = 0;
-    for (const auto& slot : slots_)
-        running += slot->ended ? 0 : 1;
-    while (!stopping_ && next_ < jobs_.size() && running < std::size_t(maxJobs_)) {
+    retired_.clear();
+    while (!stopping_ && next_ < jobs_.size() && slots_.size() < std::size_t(maxJobs_))
         launch(next_++);
-        ++running;
-    }
-    if (running == 0 && (stopping_ || next_ == jobs_.size()))
+    if (slots_.empty() && (stopping_ || next_ == jobs_.size()))
         finish();
 }
 
@@ -64,12 +95,20 @@ void FleetRunner::launch(std::size_t index) {
     auto slot = std::make_unique<Slot>();
     Slot& s = *slot;
     s.index = index;
-    s.tmpDir = tmp_.path() + QStringLiteral("/job%1").arg(index + 1);
-    QDir().mkpath(s.tmpDir);
     s.process = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("FWUPGRADE_HEADLESS"), QStringLiteral("1"));
-    env.insert(QStringLiteral("FWUPGRADE_OUTPUT"), QStringLiteral("jsonl"));
+    slots_.push_back(std::move(slot));
+    job.started();
+    s.clock.start();
+    // Only below fwfleet's own directory, which exists (ready()) and is never empty.
+    s.tmpDir = tmp_.path() + QStringLiteral("/job%1").arg(index + 1);
+    if (!ready() || !QDir().mkdir(s.tmpDir)) {
+        job.addLog(QStringLiteral("fwfleet: cannot create %1").arg(s.tmpDir));
+        s.tmpDir.clear();
+        QTimer::singleShot(0, this, [this, &s] { onFinished(s, CrashedStatus); });
+        emit jobChanged(index);
+        return;
+    }
+    QProcessEnvironment env = env_;
     env.insert(QStringLiteral("TMPDIR"), s.tmpDir);
     s.process->setProcessEnvironment(env);
     s.process->setProgram(program_);
@@ -77,8 +116,12 @@ void FleetRunner::launch(std::size_t index) {
     s.process->setArguments({QStringLiteral("put"), r.address,
                              RouterList::commandLineField(r.password),
                              RouterList::commandLineField(r.romId)});
-    // A Ctrl-C on the terminal reaches fwfleet only, which then ends each run with SIGTERM.
-    s.process->setChildProcessModifier([] { ::setpgid(0, 0); });
+    s.process->setChildProcessModifier([] {
+        // A Ctrl-C on the terminal reaches fwfleet only, which then ends each run with SIGTERM.
+        ::setpgid(0, 0);
+        // fwfleet ignores SIGPIPE for itself; the runs get the usual disposition.
+        ::signal(SIGPIPE, SIG_DFL);
+    });
     // The children's standard error is no part of the fleet's report.
     s.process->setStandardErrorFile(QProcess::nullDevice());
     connect(s.process.get(), &QProcess::readyReadStandardOutput, this, [this, &s] {
@@ -102,12 +145,9 @@ void FleetRunner::launch(std::size_t index) {
             s.process->kill();
         }
     });
-    slots_.push_back(std::move(slot));
-    job.started();
-    s.clock.start();
     s.limit.start(JobTimeLimit);
     s.process->start();
-    emit changed();
+    emit jobChanged(index);
 }
 
 void FleetRunner::readOutput(Slot& s) {
@@ -124,7 +164,7 @@ void FleetRunner::readOutput(Slot& s) {
         s.pending.clear(); // an over-long line is dropped up to its end
         s.skipping = true;
     }
-    emit changed();
+    emit jobChanged(s.index);
 }
 
 void FleetRunner::onFinished(Slot& s, int status) {
@@ -134,10 +174,22 @@ void FleetRunner::onFinished(Slot& s, int status) {
         readOutput(s);
     s.ended = true;
     s.limit.stop();
-    jobs_[s.index]->finished(status, double(s.clock.elapsed()) / 1000.0);
-    QDir(s.tmpDir).removeRecursively();
-    emit changed();
-    // Later, from the event loop: the process object is still in its own signal here.
+    FleetJob& job = *jobs_[s.index];
+    job.finished(status, double(s.clock.elapsed()) / 1000.0);
+    ++counts_[std::size_t(job.state())];
+    recent_.push_front(s.index);
+    if (recent_.size() > RecentKept)
+        recent_.pop_back();
+    if (!s.tmpDir.isEmpty())
+        QDir(s.tmpDir).removeRecursively();
+    const std::size_t index = s.index;
+    // The slot leaves the running ones now and is deleted from the event loop: its process
+    // object is still in its own signal here.
+    const auto it = std::find_if(slots_.begin(), slots_.end(),
+                                 [&s](const auto& slot) { return slot.get() == &s; });
+    retired_.push_back(std::move(*it));
+    slots_.erase(it);
+    emit jobChanged(index);
     QTimer::singleShot(0, this, [this] { startNext(); });
 }
 
@@ -152,16 +204,12 @@ void FleetRunner::stop() {
     if (stopping_)
         return;
     stopping_ = true;
-    bool any = false;
     for (auto& slot : slots_) {
-        if (slot->ended)
-            continue;
-        any = true;
         slot->terminated = true;
         slot->process->terminate();
         slot->limit.start(StopGrace);
     }
-    if (!any)
+    if (slots_.empty())
         QTimer::singleShot(0, this, [this] { finish(); });
 }
 

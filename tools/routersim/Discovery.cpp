@@ -1,6 +1,7 @@
 #include "Discovery.h"
 
 #include "DiscoveryEcho.h"
+#include "RouterRestart.h"
 #include "Transcript.h"
 
 #include <QNetworkDatagram>
@@ -148,13 +149,23 @@ unsigned Discovery::requestKind(Service service, const QByteArray& r) {
 
 void Discovery::answer(int router, Service service, const QByteArray& request,
                        const QHostAddress& to, quint16 toPort) {
+    RouterConfig r = config_.routers[router];
+    if (r.restart) {
+        if (r.restart->silent())
+            return;
+        if (r.restart->restarted()) {
+            r.detail = r.restart->detail(r.detail);
+            // The recovery loader wrote the firmware: a crashed router comes back normal.
+            if (r.state == RouterState::Crashed && !r.options.contains(QStringLiteral("answers")))
+                r.answers = defaultAnswers(RouterState::Normal);
+        }
+    }
     const unsigned kind = requestKind(service, request);
     if (kind == 0) {
         if (service == Service::Tftp)
             emit otherTftpDatagram(router, request, to, toPort);
         return;
     }
-    const RouterConfig& r = config_.routers[router];
     if (!(r.answers & kind))
         return;
     const QList<QByteArray> out = answersFor(r, kind);

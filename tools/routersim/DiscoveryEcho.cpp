@@ -1,5 +1,6 @@
 #include "DiscoveryEcho.h"
 
+#include "RouterRestart.h"
 #include "Transcript.h"
 #include "net/IcmpEcho.h"
 
@@ -119,8 +120,9 @@ void DiscoveryEcho::readPending() {
             if (sendFds_.value(i, -1) < 0 ||
                 htonl(config_.routers[i].address.toIPv4Address()) != destination)
                 continue;
+            const auto& restart = config_.routers[i].restart;
             const QByteArray reply = replyTo(icmp);
-            if (reply.isEmpty())
+            if (reply.isEmpty() || (restart && restart->silent()))
                 break;
             sockaddr_in to{};
             to.sin_family = AF_INET;

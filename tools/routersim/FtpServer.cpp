@@ -1,5 +1,7 @@
 #include "FtpServer.h"
 
+#include "RouterRestart.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -246,7 +248,8 @@ void FtpServer::run() {
         const int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
-        if (activeSessions_ >= MaxSessions) {
+        const std::shared_ptr<RouterRestart> restart = config().restart;
+        if (activeSessions_ >= MaxSessions || (restart && restart->silent())) {
             ::close(fd);
             continue;
         }
@@ -256,13 +259,15 @@ void FtpServer::run() {
         }
         ++activeSessions_;
         const quint32 from = ntohl(peer.sin_addr.s_addr);
-        sessions_.emplace_back([this, fd, from] {
+        sessions_.emplace_back([this, fd, from, restart] {
             Session s;
             s.fd = fd;
             s.peer = from;
             serve(s);
             closeStalledData(s);
             ::close(fd);
+            if (s.stored > 0 && restart)
+                restart->accepted();
             --activeSessions_;
             {
                 std::lock_guard l(mutex_);

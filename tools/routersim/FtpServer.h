@@ -39,12 +39,15 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
 
 namespace routersim {
+
+class RouterRestart;
 
 struct FtpServerConfig {
     QByteArray password = "admin";
@@ -68,6 +71,10 @@ struct FtpServerConfig {
     QString romPath;
     QString transcriptPath;
     std::chrono::milliseconds idle{30000};
+
+    // From the router's restart knob: the restart begins when a session that stored a file
+    // ends; while silent, new connections are closed at once.
+    std::shared_ptr<RouterRestart> restart;
 
     static std::optional<FtpServerConfig> parse(const QString& options, QString* error = nullptr);
 };

@@ -1,5 +1,7 @@
 #include "SimConfig.h"
 
+#include "RouterRestart.h"
+
 #include <array>
 #include <cctype>
 
@@ -13,7 +15,8 @@ const QStringList KnownKeys{QStringLiteral("state"),   QStringLiteral("romid"),
                             QStringLiteral("detail"),  QStringLiteral("echo"),
                             QStringLiteral("answers"), QStringLiteral("junk"),
                             QStringLiteral("extra"),   QStringLiteral("short"),
-                            QStringLiteral("cut"),     QStringLiteral("delay")};
+                            QStringLiteral("cut"),     QStringLiteral("delay"),
+                            QStringLiteral("restart"), QStringLiteral("newdetail")};
 
 // Counts larger than this are a typo, not a test.
 constexpr int MaxCount = 100000;
@@ -112,6 +115,7 @@ std::optional<RouterConfig> SimConfig::parseRouter(const QString& spec, QString*
         return std::nullopt;
     }
     bool answersGiven = false;
+    std::optional<std::optional<std::chrono::milliseconds>> silence;
     for (qsizetype i = 1; i < parts.size(); ++i) {
         const qsizetype eq = parts[i].indexOf(u'=');
         if (eq <= 0) {
@@ -139,6 +143,11 @@ std::optional<RouterConfig> SimConfig::parseRouter(const QString& spec, QString*
             r.romId = textKnob(value);
         } else if (key == u"detail") {
             r.detail = textKnob(value);
+        } else if (key == u"newdetail") {
+            ok = !value.isEmpty();
+        } else if (key == u"restart") {
+            silence = RouterRestart::parseSilence(value);
+            ok = silence.has_value();
         } else if (key == u"echo") {
             const auto v = yesNo(value);
             ok = v.has_value();
@@ -172,6 +181,13 @@ std::optional<RouterConfig> SimConfig::parseRouter(const QString& spec, QString*
     }
     if (!answersGiven)
         r.answers = defaultAnswers(r.state);
+    if (r.options.contains(QStringLiteral("newdetail")) && !silence) {
+        *error = QStringLiteral("newdetail needs restart");
+        return std::nullopt;
+    }
+    if (silence)
+        r.restart = std::make_shared<RouterRestart>(
+            *silence, textKnob(r.options.value(QStringLiteral("newdetail"))));
     return r;
 }
 
@@ -236,7 +252,8 @@ QString SimConfig::usage() {
         "       routersim --help | --version\n"
         "router keys: state=normal|default|crashed  romid=TEXT  detail=TEXT  echo=yes|no\n"
         "             answers=none|query+boot+tftp+default  junk=N  extra=N  short=yes|no\n"
-        "             cut=N  delay=MS  (in a TEXT, \\xHH stands for that byte)\n");
+        "             cut=N  delay=MS  restart=SECONDS|never  newdetail=TEXT\n"
+        "             (in a TEXT, \\xHH stands for that byte)\n");
 }
 
 } // namespace routersim

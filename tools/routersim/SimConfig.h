@@ -9,9 +9,12 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
 namespace routersim {
+
+class RouterRestart;
 
 enum class RouterState { Normal, Default, Crashed };
 
@@ -35,6 +38,8 @@ struct RouterConfig {
     bool shortReplies = false; // answers end right after their last text, without its zero
     int cut = -1;              // every answer cut to this many bytes (-1: not cut)
     int delayMs = 0;           // answers leave this long after the request
+    // restart=SECONDS|never, newdetail=TEXT: restarts after an accepted upgrade (null: never).
+    std::shared_ptr<RouterRestart> restart;
     // Every key=value as given, for servers that read knobs of their own.
     QMap<QString, QString> options;
 

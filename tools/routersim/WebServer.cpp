@@ -1,5 +1,7 @@
 #include "WebServer.h"
 
+#include "RouterRestart.h"
+
 #include <QFile>
 #include <QStringList>
 #include <algorithm>
@@ -394,6 +396,10 @@ void WebServer::acceptFrom(int listener, quint16 localPort, bool redirectListene
         const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             return;
+        if (const auto restart = config().restart; restart && restart->silent()) {
+            ::close(fd);
+            continue;
+        }
         auto c = std::make_unique<Connection>();
         c->fd = fd;
         c->localPort = localPort;
@@ -597,6 +603,12 @@ QByteArray WebServer::answer(Connection& c, const WebServerConfig& cfg) {
         }
         if (out.size() < cfg.uploadReplySize)
             out.append(QByteArray(cfg.uploadReplySize - out.size(), ' '));
+        // Accepted: the answer still goes out on this connection, then the router restarts.
+        const bool accepted = cfg.upload == WebServerConfig::UploadAnswer::Ok ||
+                              (cfg.upload == WebServerConfig::UploadAnswer::Cas &&
+                               cfg.uploadCas == "8000");
+        if (accepted && cfg.restart)
+            cfg.restart->accepted();
         return out;
     }
 

@@ -29,6 +29,8 @@
 //                     (byte i of the ROM is i mod 256)
 //   romstatus=CODE    status of /config.bin (default 200)
 //   idle=MS           close a connection idle this long (default 30000; silent ones are kept)
+// A router that restarts (WebServerConfig::restart) begins it once an upload got the answer
+// cas:8000 or ok, and closes every new connection at once while it is silent.
 
 #include <QByteArray>
 #include <QList>
@@ -44,6 +46,8 @@
 #include <vector>
 
 namespace routersim {
+
+class RouterRestart;
 
 struct WebServerConfig {
     enum class UploadAnswer { Cas, Alert, Ok, Status, Silent };
@@ -71,6 +75,7 @@ struct WebServerConfig {
     QString romPath;
     int romStatus = 200;
     std::chrono::milliseconds idle{30000};
+    std::shared_ptr<RouterRestart> restart; // not an option: from the router's restart knob
 
     // std::nullopt and `error` set on an unknown key or a bad value.
     static std::optional<WebServerConfig> parse(const QString& options, QString* error = nullptr);

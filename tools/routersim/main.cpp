@@ -3,6 +3,7 @@
 
 #include "Discovery.h"
 #include "FtpServer.h"
+#include "RouterRestart.h"
 #include "SimConfig.h"
 #include "TftpServer.h"
 #include "Transcript.h"
@@ -124,19 +125,24 @@ int main(int argc, char** argv) {
     TftpServer tftp(discovery, *config, &transcript);
     for (int i = 0; i < config->routers.size(); ++i)
         tftp.setOptions(i, tftpConfigs.value(i));
+    // The reboot request ends a recovery: a router with a restart knob restarts now.
+    QObject::connect(&tftp, &TftpServer::rebootRequested, [&config](int router) {
+        if (router >= 0 && router < config->routers.size() && config->routers[router].restart)
+            config->routers[router].restart->accepted();
+    });
 
     // ---- Servers per router. Each server is one class reading its knobs from RouterConfig
     // (common fields and options); start it here for every router and keep it alive below.
     std::vector<std::unique_ptr<WebServer>> webServers;
     if (config->web) {
         for (const RouterConfig& r : config->routers) {
-            const auto webConfig =
-                WebServerConfig::parse(webOptions.value(r.addressText()), &error);
+            auto webConfig = WebServerConfig::parse(webOptions.value(r.addressText()), &error);
             if (!webConfig) {
                 say(stderr, QStringLiteral("routersim: --web-options %1: %2\n")
                                 .arg(r.addressText(), error));
                 return 2;
             }
+            webConfig->restart = r.restart;
             auto web = std::make_unique<WebServer>(*webConfig);
             if (!web->start(r.addressText(), WebPort, &error)) {
                 say(stderr, QStringLiteral("routersim: web server on %1: %2\n")
@@ -150,13 +156,13 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<FtpServer>> ftpServers;
     if (config->ftp) {
         for (const RouterConfig& r : config->routers) {
-            const auto ftpConfig =
-                FtpServerConfig::parse(ftpOptions.value(r.addressText()), &error);
+            auto ftpConfig = FtpServerConfig::parse(ftpOptions.value(r.addressText()), &error);
             if (!ftpConfig) {
                 say(stderr, QStringLiteral("routersim: --ftp-options %1: %2\n")
                                 .arg(r.addressText(), error));
                 return 2;
             }
+            ftpConfig->restart = r.restart;
             auto ftp = std::make_unique<FtpServer>(*ftpConfig);
             if (!ftp->start(r.addressText(), FtpPort, &error)) {
                 say(stderr, QStringLiteral("routersim: FTP server on %1: %2\n")

@@ -202,6 +202,22 @@ int TmyFTPForm::FtpUpgrade(StopCounter& stopCounter, const Sinks& sinks,
     }
 }
 
+int TmyFTPForm::FtpLoginCheck(const Sinks& sinks, const QString& routerIp,
+                              const QString& password) {
+    sinks_ = sinks;
+    lastStatus_.clear();
+    setUpClient(routerIp, password);
+    try {
+        FtpClient1->Connect();
+        FtpClient1->Disconnect();
+        resultText_ = QStringLiteral("Login password correct");
+        return 1;
+    } catch (const FtpException& e) {
+        logBound(e);
+        return upgradeHandlerA(e.message());
+    }
+}
+
 int TmyFTPForm::storeFile(StopCounter& stopCounter) {
     try {
         const QString path = (*files_)[currentIndex_].path;

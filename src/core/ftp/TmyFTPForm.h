@@ -41,6 +41,8 @@ public:
     int FtpUpgrade(StopCounter& stopCounter, const Sinks& sinks, const ExtractionList& files,
                    const QString& routerIp, const QString& romId, qint32 routerType,
                    const QString& password) override;
+    int FtpLoginCheck(const Sinks& sinks, const QString& routerIp,
+                      const QString& password) override;
     // 1 file received; -2 password refused; -3 failure during the retrieval; CutShort (the
     // bytes kept); -1 other failure.
     int FtpGetRom(const Sinks& sinks, const QString& routerIp, const QString& password,

@@ -326,6 +326,36 @@ void DeviceSearch::handleReply(int kind, const QByteArray& datagram, const QStri
     }
 }
 
+RouterAnswer DeviceSearch::askRouter(const QString& address) {
+    RouterAnswer a;
+    // Any free local port: the boot probe's privileged one is not needed for the query.
+    const quint16 keptPort = udpSocket1_.localPort();
+    udpSocket1_.setLocalPort(0);
+    udpSocket1_.setRemoteAddress(address);
+    udpSocket1_.setRemotePort(ports_.query);
+    if (udpSocket1_.open() && udpSocket1_.send(request(ProbeKind::Query))) {
+        WaitMs(ProbeWait.count(), false);
+        QByteArray buffer(receiveSize(ProbeKind::Query), '\0');
+        QString sender;
+        for (int i = 0; i < MaxDatagramsPerProbe && !a.query; ++i) {
+            const int n =
+                udpSocket1_.receiveFrom(buffer.data(), int(buffer.size()), &sender, nullptr);
+            if (n < 1)
+                break;
+            const QByteArray d = buffer.left(n);
+            if (sender != address || !acceptsReply(ProbeKind::Query, d))
+                continue;
+            a.query = true;
+            a.romId = textAt(d, QueryRomIdOffset);
+            a.detail = textAt(d, QueryDetailOffset);
+        }
+    }
+    udpSocket1_.close();
+    udpSocket1_.setLocalPort(keptPort);
+    a.echo = echo(address);
+    return a;
+}
+
 bool DeviceSearch::echo(const QString& address) {
     if (echoFunction_)
         return echoFunction_(address);

@@ -47,6 +47,15 @@ inline constexpr quint8 DefaultAddressB = 0x80;
 inline constexpr quint8 Unchanged = 0xFF; // SetSearchSettings keeps the flags
 } // namespace SearchFlag
 
+// What one address said to the unicast query and the echo.
+struct RouterAnswer {
+    bool query = false; // a query answer came from the address (romId and detail from it)
+    bool echo = false;
+    QString romId;
+    QString detail;
+    bool answered() const { return query || echo; }
+};
+
 class DeviceSearch {
 public:
     using Ports = SearchPorts;
@@ -98,6 +107,10 @@ public:
     // One ICMP echo (56 bytes, TTL 64, 150 ms); true when the address answered. Where no echo
     // socket is permitted, a TCP connection attempt to EchoFallbackPort decides instead.
     bool echo(const QString& address);
+
+    // The query probe to one address and the echo, leaving the device list alone (the wait for
+    // a router to restart after its upgrade).
+    RouterAnswer askRouter(const QString& address);
 
     // The router list lines in list mode 111 (plain) or 222 (detailed), in device-list order,
     // and the status text ("N device found" / "N devices found").

@@ -18,6 +18,10 @@ public:
     virtual int FtpUpgrade(StopCounter& stopCounter, const Sinks& sinks,
                            const ExtractionList& files, const QString& routerIp,
                            const QString& romId, qint32 routerType, const QString& password) = 0;
+    // The dry run's login: connects, logs in with the password and leaves, storing nothing.
+    // 1 logged in; -2 password refused; -1 other failure (resultText says which). An engine
+    // without it fails, as the upgrade would.
+    virtual int FtpLoginCheck(const Sinks&, const QString&, const QString&) { return -1; }
     virtual QString resultText() const = 0;
     virtual QString sentSections() const = 0;
     // Ends a call in progress at its next wait (the watchdog is ending the program).

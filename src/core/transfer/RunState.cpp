@@ -8,7 +8,7 @@ bool RunState::transferRunning() const {
 }
 
 int RunState::outcome() const {
-    if (exitStatus != ExitStatus::Ok)
+    if (exitStatus != ExitStatus::Ok || outcomeDecided)
         return exitStatus;
     if (ReadBackSucceeded)
         return ExitStatus::Ok;

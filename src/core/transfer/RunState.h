@@ -8,6 +8,7 @@
 #include "transfer/Method.h"
 #include "transfer/Phase.h"
 #include "transfer/StopCounter.h"
+#include "transfer/UpgradeOptions.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -21,6 +22,7 @@ inline constexpr int Ok = 0;
 inline constexpr int Failed = 1;       // upgrade or read-back failed
 inline constexpr int StartupEnded = 2; // unreadable package or settings
 inline constexpr int NeedsPerson = 3;  // headless run reached a state only a person could leave
+inline constexpr int Unconfirmed = 4;  // upgrade sent, router not back in time or a mismatch
 } // namespace ExitStatus
 
 struct RunState {
@@ -42,8 +44,12 @@ struct RunState {
     bool PutMode = false, GetMode = false, AutoStart = false;
     bool Interactive = false, OrderFromSettings = false, FactoryRelease = false;
 
+    UpgradeOptions options = UpgradeOptions::fromEnvironment();
+
     // How the run ends (see ExitStatus); the front returns it from main().
     int exitStatus = ExitStatus::Ok;
+    // exitStatus is final without a transfer phase to go by (skip, dry run, verification).
+    bool outcomeDecided = false;
     // The ROM read-back wrote its file: a window left open for reading the log ends with 0.
     bool ReadBackSucceeded = false;
 

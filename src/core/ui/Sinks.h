@@ -4,6 +4,7 @@
 // wrappers (ui/GuiThreadSinks.h), never the widgets' own implementations.
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -55,6 +56,14 @@ public:
     virtual void showMessageWindow(const MessageRecord& record) = 0;
 };
 
+// The run's structured reports (ui/RunEvents.h): JSON Lines runs write each as one object; a
+// front without such a report leaves the pointer null (log and status lines say the same).
+class EventSink {
+public:
+    virtual ~EventSink() = default;
+    virtual void runEvent(const QString& kind, const QJsonObject& fields) = 0;
+};
+
 // The progress sinks every transfer engine is handed, plus the boxes and message windows it may
 // ask for. Any pointer may be null: the engine then reports nothing there.
 struct Sinks {
@@ -63,6 +72,7 @@ struct Sinks {
     ProgressSink* progress = nullptr;
     BoxSink* box = nullptr;
     MessageWindowSink* messageWindow = nullptr;
+    EventSink* events = nullptr;
 
     void logLine(const QString& line) const {
         if (log)
@@ -83,6 +93,10 @@ struct Sinks {
     void advanceProgress(qint64 v) const {
         if (progress)
             progress->advanceProgress(v);
+    }
+    void event(const QString& kind, const QJsonObject& fields) const {
+        if (events)
+            events->runEvent(kind, fields);
     }
     BoxAnswer showBox(const QString& text, const QString& caption, BoxButtons buttons,
                    BoxIcon icon = BoxIcon::None) const {

@@ -3,6 +3,7 @@
 
 #include "search/DeviceSearch.h"
 #include "transfer/FileAttributes.h"
+#include "ui/RunEvents.h"
 #include "upgrade/MainView.h"
 #include "upgrade/MainWindowLogic.h"
 #include "upgrade/UpgradeController.h"
@@ -217,6 +218,7 @@ void MainWindowLogic::IPReFreshClick() {
         SetLayout(2);
     else if (HaveUpgradeFile == 1)
         SetLayout(4);
+    RunEvents::phase(sinks, RunEvents::Searching);
     view_.showSearchWindow();
     FillDeviceList();
     IPComBoxChange();

@@ -1,6 +1,7 @@
 #include "upgrade/MainWindowLogic.h"
 
 #include "search/DeviceSearch.h"
+#include "ui/RunEvents.h"
 #include "upgrade/MainView.h"
 #include "upgrade/UpgradeController.h"
 
@@ -14,6 +15,8 @@ MainWindowLogic::MainWindowLogic(MainView& view, DeviceSearch& search, Config co
 MainWindowLogic::~MainWindowLogic() = default;
 
 void MainWindowLogic::FormClose() {
+    // A wait for the router ends with the window; the run stays unconfirmed.
+    controller_->stopVerify();
     // Destroying the reader deletes the extracted files.
     package.reset();
 }
@@ -31,6 +34,7 @@ void MainWindowLogic::log(const QString& line) {
 }
 
 void MainWindowLogic::probe(const QString& address) {
+    RunEvents::phase(view_.sinks(), RunEvents::Searching);
     if (config_.probe)
         config_.probe(address);
     else

@@ -2,10 +2,12 @@
 
 #include "http/LoginCheck.h"
 #include "net/SocketClient.h"
+#include "package/FileSelector.h"
 #include "process/EventWait.h"
 #include "search/DeviceSearch.h"
 #include "transfer/RunState.h"
 #include "ui/GuiThreadSinks.h"
+#include "ui/RunEvents.h"
 #include "upgrade/MainView.h"
 #include "upgrade/MainWindowLogic.h"
 #include "upgrade/RunHost.h"
@@ -14,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEvent>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cstdio>
@@ -39,6 +42,46 @@ bool isRunningPhase(qint16 p) {
     return p == Phase::TftpRunning || p == Phase::HttpRunning || p == Phase::FtpRunning;
 }
 
+QString methodName(qint16 method) {
+    switch (method) {
+    case Method::Tftp:
+        return QStringLiteral("TFTP");
+    case Method::Ftp:
+        return QStringLiteral("FTP");
+    default:
+        return QStringLiteral("HTTP");
+    }
+}
+
+FileChoiceRules rulesOf(qint16 method) {
+    switch (method) {
+    case Method::Tftp:
+        return FileChoiceRules::tftp();
+    case Method::Ftp:
+        return FileChoiceRules::ftp();
+    default:
+        return FileChoiceRules::http();
+    }
+}
+
+// The files the engine of `method` would send, by the same rule, without showing or logging.
+QList<RunEvents::PlannedFile> plannedFiles(const ExtractionList& files, const QString& romId,
+                                           qint16 method) {
+    QList<RunEvents::PlannedFile> planned;
+    FileSelector selector(files, romId, rulesOf(method), Sinks{});
+    selector.setMessageShower([](const ExtractionEntry&) { return 0; });
+    int start = 0;
+    for (int pass = 0; pass < ExtractionList::Capacity; ++pass) {
+        const int next = selector.SelectNextFile(start);
+        if (next < 0 || next >= files.count)
+            break;
+        const QFileInfo info(files[next].path);
+        planned.append({info.fileName(), info.size()});
+        start = next + 1;
+    }
+    return planned;
+}
+
 } // namespace
 
 namespace {
@@ -51,7 +94,8 @@ Sinks withBox(Sinks sinks, BoxSink* box) {
 
 UpgradeController::UpgradeController(RunState& run, RunHost& host)
     : run_(run), host_(host), boxGate_(*this, host.view().sinks()),
-      workerSinks_(std::make_unique<GuiThreadSinks>(withBox(host.view().sinks(), &boxGate_))) {
+      workerSinks_(std::make_unique<GuiThreadSinks>(withBox(host.view().sinks(), &boxGate_))),
+      verify_([this](const QString& address) { return host_.search().askRouter(address); }) {
     services_ = TransferServices{&noFtp_, &noTftp_, &readBack_};
 }
 
@@ -116,7 +160,8 @@ bool UpgradeController::waitForWorker(std::chrono::milliseconds bound) {
 
 bool UpgradeController::busy() const {
     return worker_ != nullptr || isRunningPhase(run_.UpgradePhase.load()) || run_.AutoStart ||
-           run_.GetMode || readBack_.running() || host_.view().stopTimerActive();
+           run_.GetMode || readBack_.running() || host_.view().stopTimerActive() ||
+           verify_.running();
 }
 
 void UpgradeController::failed() {
@@ -162,6 +207,11 @@ void UpgradeController::UpgradeClick() {
     }
     RouterRomId = romId;
     RouterType = type;
+    const int record = host_.search().devices().find(RouterIP);
+    routerDetail_ = record >= 0 ? host_.search().devices().at(record).detail : QString();
+    RunEvents::router(sinks, RouterIP, RouterRomId, routerDetail_);
+    if (skipCurrent())
+        return;
 
     if (!host_.search().echo(RouterIP)) {
         sinks.logLine(QStringLiteral("Unconnect to router : ") + RouterIP);
@@ -239,10 +289,77 @@ void UpgradeController::methodLoop() {
         failed();
         return;
     }
+    if (!verify_.running())
+        endIfUnattended();
+}
+
+void UpgradeController::endIfUnattended() {
     const qint16 phase = run_.UpgradePhase.load();
     if (run_.HaveUpgradeFile == 1 && !host_.logShown() && phase != Phase::TftpRunning &&
         phase != Phase::HttpRunning && !run_.FactoryRelease)
         host_.ExitClick();
+}
+
+bool UpgradeController::skipCurrent() {
+    const QString& target = run_.options.targetVersion;
+    if (target.isEmpty() || routerDetail_ != target)
+        return false;
+    MainView& view = host_.view();
+    const Sinks sinks = view.sinks();
+    const QString text = QStringLiteral("%1 already runs %2; nothing sent").arg(RouterIP, target);
+    sinks.logLine(text);
+    sinks.setStatus(text);
+    RunEvents::skip(sinks, target);
+    succeeded();
+    run_.outcomeDecided = true;
+    view.setUpgradeEnabled(false);
+    if (!run_.Interactive)
+        host_.ExitClick();
+    return true;
+}
+
+UpgradeController::Step UpgradeController::dryRun(qint16 method) {
+    MainView& view = host_.view();
+    const Sinks sinks = view.sinks();
+    view.stopStopTimer();
+    const QString name = methodName(method);
+    const QList<RunEvents::PlannedFile> files =
+        plannedFiles(run_.extractionCopy, RouterRomId, method);
+    qint64 bytes = 0;
+    for (const RunEvents::PlannedFile& f : files)
+        bytes += f.bytes;
+    sinks.logLine(QStringLiteral("Dry run: would send %1 file(s), %2 bytes, by %3")
+                      .arg(files.size())
+                      .arg(bytes)
+                      .arg(name));
+    RunEvents::plan(sinks, name, files);
+    // The transfer itself would fail on an empty choice.
+    if (files.isEmpty())
+        failed();
+    else
+        succeeded();
+    run_.outcomeDecided = true;
+    view.setUpgradeEnabled(true);
+    if (!run_.Interactive)
+        host_.ExitClick();
+    return Step::End;
+}
+
+void UpgradeController::confirmThen(const std::function<void()>& then) {
+    const int seconds = run_.options.verifySeconds;
+    if (seconds <= 0 || run_.exitStatus != ExitStatus::Ok) {
+        then();
+        return;
+    }
+    // Until the router is back the upgrade counts as unconfirmed, also when the window closes.
+    run_.exitStatus = ExitStatus::Unconfirmed;
+    run_.outcomeDecided = true;
+    verify_.start(host_.view().sinks(), RouterIP, routerDetail_, seconds,
+                  run_.options.targetVersion, [this, then](const VerifyWait::Outcome& o) {
+                      run_.exitStatus = o.state == RunEvents::Back ? ExitStatus::Ok
+                                                                   : ExitStatus::Unconfirmed;
+                      then();
+                  });
 }
 
 bool UpgradeController::noFileChosen() const {
@@ -261,7 +378,10 @@ UpgradeController::Step UpgradeController::refuseNoFile() {
 UpgradeController::Step UpgradeController::tftpBranch() {
     if (noFileChosen())
         return refuseNoFile();
+    if (run_.options.dryRun)
+        return dryRun(Method::Tftp);
     const Sinks sinks = host_.view().sinks();
+    RunEvents::phase(sinks, RunEvents::Sending, methodName(Method::Tftp));
     run_.UpgradePhase = Phase::TftpRunning;
     sinks.logLine(QStringLiteral("Unsing TFTP upgrade mode to : ") + RouterIP);
     services_.tftp->TftpUpgrade(run_.stopCounter, run_.UpgradePhase, sinks, run_.extractionCopy,
@@ -278,6 +398,7 @@ UpgradeController::Step UpgradeController::httpLogin() {
     ctx.webPort = host_.webPort();
     const QString password = view.passwordText();
 
+    RunEvents::phase(sinks, RunEvents::LoggingIn);
     const int r = CheckLogin(ctx, password, RouterIP);
     LoginPort = r;
     if (r >= 0)
@@ -373,6 +494,9 @@ UpgradeController::Step UpgradeController::httpBranch() {
         sinks.logLine(QStringLiteral("HTTP upgrade still running"));
         return Step::End;
     }
+    if (run_.options.dryRun)
+        return dryRun(Method::Http);
+    RunEvents::phase(sinks, RunEvents::Sending, methodName(Method::Http));
     run_.UpgradePhase = Phase::HttpRunning;
     sinks.logLine(QStringLiteral("Unsing HTTP upgrade mode to : ") + RouterIP);
     startWorker();
@@ -406,8 +530,27 @@ UpgradeController::Step UpgradeController::ftpBranch() {
     if (noFileChosen())
         return refuseNoFile();
 
-    run_.UpgradePhase = Phase::FtpRunning;
     FtpUpgradeService& ftp = *services_.ftp;
+    RunEvents::phase(sinks, RunEvents::LoggingIn);
+    if (run_.options.dryRun) {
+        // The login with the password, nothing stored; its failures take the upgrade's path.
+        const int login = ftp.FtpLoginCheck(sinks, RouterIP, view.passwordText());
+        if (login > 0)
+            return dryRun(Method::Ftp);
+        view.stopStopTimer();
+        if (login == -2) {
+            run_.UpgradePhase = Phase::FtpFailed;
+            failed();
+            sinks.showBox(ftp.resultText(), AuthFailedCaption, BoxButtons::Ok);
+            return Step::End;
+        }
+        sinks.logLine(QStringLiteral("Unsing FTP upgrade mode fail : ") + RouterIP);
+        sinks.logLine(ftp.resultText());
+        run_.UpgradeMethod = Method::HttpAfterFtp;
+        return Step::Again;
+    }
+    RunEvents::phase(sinks, RunEvents::Sending, methodName(Method::Ftp));
+    run_.UpgradePhase = Phase::FtpRunning;
     ftpCallActive_ = true;
     const int f = ftp.FtpUpgrade(run_.stopCounter, sinks, run_.extractionCopy, RouterIP,
                                  RouterRomId, RouterType, view.passwordText());
@@ -445,6 +588,9 @@ UpgradeController::Step UpgradeController::ftpBranch() {
             sinks.showBox(ftp.resultText(), QStringLiteral("Success"), BoxButtons::Ok);
     }
     view.setUpgradeEnabled(true);
+    // The method loop ends the unattended run, or the verification's end does.
+    if (run_.options.verifySeconds > 0 && run_.exitStatus == ExitStatus::Ok)
+        confirmThen([this] { endIfUnattended(); });
     return Step::LeaveLoop;
 }
 
@@ -525,8 +671,10 @@ void UpgradeController::httpDone() {
         }
     }
     view.sinks().logLine(QStringLiteral("HTTP upgrade section :") + run_.UpgradeSection);
-    if (!run_.Interactive)
-        host_.ExitClick();
+    confirmThen([this] {
+        if (!run_.Interactive)
+            host_.ExitClick();
+    });
 }
 
 void UpgradeController::tftpRejected() {
@@ -552,7 +700,7 @@ void UpgradeController::tftpFinished() {
     if (!run_.Interactive) {
         // The window closes; a new search would only hold the end up.
         sinks.logLine(QStringLiteral("TFTP upgrade section :") + run_.UpgradeSection);
-        host_.ExitClick();
+        confirmThen([this] { host_.ExitClick(); });
         return;
     }
     if (!run_.FactoryRelease)
@@ -562,7 +710,7 @@ void UpgradeController::tftpFinished() {
     if (run_.sectionsDiffer())
         sinks.showBox(QStringLiteral("Upgrade Not complete, please click Upgrade button again !"),
                       QStringLiteral("Upgrade Again"), BoxButtons::Ok);
-    host_.refreshRouters();
+    confirmThen([this] { host_.refreshRouters(); });
 }
 
 void UpgradeController::watchdogExpired() {

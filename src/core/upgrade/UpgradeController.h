@@ -6,12 +6,14 @@
 
 #include "upgrade/RomReadBackEngine.h"
 #include "upgrade/TransferServices.h"
+#include "upgrade/VerifyWait.h"
 
 #include <QObject>
 #include <QString>
 #include <QtGlobal>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace fw {
@@ -49,6 +51,12 @@ public:
     // status 1. True when that has happened already, false while the FTP call still unwinds.
     bool endRun(bool byPerson);
     bool runEnded() const { return runEnded_; }
+
+    // The wait for the router to restart ends without an outcome (the window closes).
+    void stopVerify() { verify_.stop(); }
+    bool verifying() const { return verify_.running(); }
+    // The detail the search found for the router of this run ("" when none).
+    QString routerDetail() const { return routerDetail_; }
 
     // Waits (bounded) until the HTTP worker's thread has ended; true when none is left running.
     bool waitForWorker(std::chrono::milliseconds bound);
@@ -93,6 +101,13 @@ private:
     void failed();
     void succeeded();
     void finishEndedRun();
+    bool skipCurrent();
+    Step dryRun(qint16 method);
+    // After an accepted upgrade: the wait for the router when FWUPGRADE_VERIFY asks for it,
+    // then `then` (at once without it).
+    void confirmThen(const std::function<void()>& then);
+    // The end of an unattended run after its transfer (the method loop's last step).
+    void endIfUnattended();
 
     // The boxes of the run: shown while it lasts, written to the System Log once it has ended.
     class RunBoxGate final : public BoxSink {
@@ -120,6 +135,8 @@ private:
     bool runEnded_ = false;      // the watchdog or the person ended the run
     bool ending_ = false;        // endRun has begun its work
     bool ftpCallActive_ = false; // the FTP engine's call is below on this thread's stack
+    QString routerDetail_;
+    VerifyWait verify_;
 };
 
 } // namespace fw
