@@ -22,7 +22,8 @@ the program decide how it starts.
   get       read LENGTH bytes of the ROM from OFFSET (decimal or 0x hexadecimal)
             into OUTPUT (31 characters at most)
   ROUTER    the router's IPv4 address; null for none
-  PASSWORD  the router's password; null for none
+  PASSWORD  the router's password; null for none; - reads it from the first line
+            of standard input (use - in scripts: arguments show in process lists)
   ROMID     the ROM identifier that picks the packed images; null for none
   FILE      the image to send instead of the packed ones
   log       show the System Log
@@ -35,8 +36,11 @@ Environment:
                         output, status:, box:, list: and message: lines on standard
                         error, message boxes answered with their first button
 
+Passwords are shown as ******** wherever the program shows text.
+
 Exit status: 0 success or a normal end, 1 the upgrade or read-back failed, 2 the
-package or settings could not be read, 3 a headless run needed a person.
+package or settings could not be read or no password came on standard input,
+3 a headless run needed a person.
 )";
 
 bool is(const char* arg, const char* name) { return std::strcmp(arg, name) == 0; }

@@ -8,11 +8,12 @@
 #include "TUpgradeForm1.h"
 #include "ftp/TmyFTPForm.h"
 #include "package/ExtractionCleanup.h"
+#include "process/PasswordInput.h"
 #include "process/ProcessState.h"
 #include "search/DeviceSearch.h"
 #include "tftp/TTFTPForm.h"
 #include "ui/Headless.h"
-#include "ui/VisibleText.h"
+#include "ui/SecretText.h"
 #include "ui/JsonLines.h"
 #include "upgrade/MainWindowLogic.h"
 #include "upgrade/UpgradeController.h"
@@ -21,6 +22,7 @@
 #include <QStringList>
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -32,7 +34,7 @@ void headlessMessages(QtMsgType type, const QMessageLogContext& context, const Q
         text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")))
         return;
     // One line per message, like every other report line.
-    fprintf(stderr, "%s\n", qPrintable(fw::visibleText(qFormatLogMessage(type, context, text))));
+    fprintf(stderr, "%s\n", qPrintable(fw::shownText(qFormatLogMessage(type, context, text))));
     fflush(stderr);
 }
 
@@ -41,6 +43,26 @@ int finish(int status) {
     if (fw::jsonLinesOutput())
         fw::JsonLines::standardOutput().writeExit(status);
     return status;
+}
+
+// The password line for a "-" argument; the run ends at once when there is none.
+bool readPasswordInput(fw::MainWindowLogic& form, const QStringList& args) {
+    if (!fw::MainWindowLogic::PasswordFromInput(args))
+        return true;
+    const auto line = fw::readPasswordLine(STDIN_FILENO, fw::PasswordInputDeadline);
+    if (line) {
+        form.StandardInputPassword = QString::fromLocal8Bit(*line);
+        return true;
+    }
+    const QString text = QStringLiteral("No password on standard input");
+    if (fw::jsonLinesOutput()) {
+        fw::JsonLines::standardOutput().write(QStringLiteral("log"),
+                                              {{QStringLiteral("text"), text}});
+    } else {
+        std::fprintf(stderr, "fwupgrade: %s\n", qPrintable(text));
+        std::fflush(stderr);
+    }
+    return false;
 }
 
 } // namespace
@@ -70,6 +92,8 @@ int main(int argc, char** argv) {
     search.setSinks(mainWindow->sinks());
 
     const QStringList args = QCoreApplication::arguments().mid(1);
+    if (!readPasswordInput(mainWindow->form(), args))
+        return finish(fw::ExitStatus::StartupEnded);
     mainWindow->form().FormCreate(args, QCoreApplication::applicationFilePath());
     if (fw::ProcessState::quitAtStart)
         return finish(mainWindow->form().exitStatus);

@@ -1,6 +1,6 @@
 #include "BoxPresenter.h"
 
-#include "ui/VisibleText.h"
+#include "ui/SecretText.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -70,8 +70,8 @@ BoxAnswer BoxPresenter::showBox(const QString& text, const QString& caption, Box
         return answer;
     }
     // A box without a caption of its own carries the application's name, as the platform does.
-    const QString title = caption.isNull() ? QCoreApplication::applicationName() : visibleText(caption);
-    QMessageBox box(qtIcon(icon), title, visibleText(text), qtButtons(buttons), owner_.data());
+    const QString title = caption.isNull() ? QCoreApplication::applicationName() : shownText(caption);
+    QMessageBox box(qtIcon(icon), title, shownText(text), qtButtons(buttons), owner_.data());
     // One box at a time: the one still open was made stale by what this one reports (a
     // question about a transfer that has now ended), so it closes as if dismissed.
     if (open_)

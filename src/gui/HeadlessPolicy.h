@@ -4,7 +4,7 @@
 // their first button without showing anything. GUI thread.
 
 #include "ui/Sinks.h"
-#include "ui/VisibleText.h"
+#include "ui/SecretText.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -31,14 +31,15 @@ struct HeadlessPolicy {
     // Not headless: widgets only.
     static HeadlessPolicy interactive() { return HeadlessPolicy{}; }
 
-    // The text writer: control characters made visible, so one line is always one report.
+    // The text writer: secrets masked and control characters made visible, so one line is
+    // always one report and never shows a password.
     void writeOut(const QString& line) const {
         if (enabled && out)
-            out(visibleText(line));
+            out(shownText(line));
     }
     void writeErr(const QString& line) const {
         if (enabled && err)
-            err(visibleText(line));
+            err(shownText(line));
     }
 
     // One report: a "log" text as a bare line on standard output, any other kind as

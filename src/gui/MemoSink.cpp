@@ -1,6 +1,6 @@
 #include "MemoSink.h"
 
-#include "ui/VisibleText.h"
+#include "ui/SecretText.h"
 
 namespace fw {
 
@@ -9,7 +9,7 @@ MemoSink::MemoSink(SystemLogView* memo, const HeadlessPolicy& policy)
 
 void MemoSink::appendLog(const QString& line) {
     if (memo_)
-        memo_->appendLine(visibleText(line));
+        memo_->appendLine(shownText(line));
     policy_.report(QStringLiteral("log"), line);
 }
 

@@ -3,7 +3,7 @@
 #include "THintForm.h"
 #include "message/MessageRecord.h"
 #include "message/RtfReader.h"
-#include "ui/VisibleText.h"
+#include "ui/SecretText.h"
 #include "ui/JsonLines.h"
 
 #include <QCoreApplication>
@@ -102,7 +102,7 @@ void MessageWindowPresenter::showHeadless(const MessageRecord& record) {
         JsonLines::standardOutput().write(QStringLiteral("message"),
                                           {{QStringLiteral("text"), caption}});
     } else {
-        const QByteArray line = "message: " + visibleText(caption).toLocal8Bit() + '\n';
+        const QByteArray line = "message: " + shownText(caption).toLocal8Bit() + '\n';
         std::fputs(line.constData(), stderr);
         std::fflush(stderr);
     }

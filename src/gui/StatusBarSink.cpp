@@ -1,6 +1,6 @@
 #include "StatusBarSink.h"
 
-#include "ui/VisibleText.h"
+#include "ui/SecretText.h"
 
 #include <QFontMetrics>
 #include <QStatusBar>
@@ -16,9 +16,9 @@ void StatusBarSink::setStatusText(const QString& text) {
         // The window keeps its size: a text that does not fit ends in "…", and its whole
         // wording is the tooltip.
         const int room = bar_->width() - StatusMargins;
-        const QString shown = bar_->fontMetrics().elidedText(visibleText(text), Qt::ElideRight, room);
+        const QString shown = bar_->fontMetrics().elidedText(shownText(text), Qt::ElideRight, room);
         bar_->showMessage(shown);
-        bar_->setToolTip(shown == visibleText(text) ? QString() : visibleText(text));
+        bar_->setToolTip(shown == shownText(text) ? QString() : shownText(text));
     }
     policy_.report(QStringLiteral("status"), text);
 }

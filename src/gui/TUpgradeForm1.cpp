@@ -1,6 +1,6 @@
 #include "TUpgradeForm1.h"
 
-#include "ui/VisibleText.h"
+#include "ui/SecretText.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -274,7 +274,7 @@ Sinks TUpgradeForm1::sinks() {
 }
 
 void TUpgradeForm1::setCaption(const QString& caption) {
-    setWindowTitle(visibleText(caption)); // the settings' caption is stored in the package
+    setWindowTitle(shownText(caption)); // the settings' caption is stored in the package
 }
 
 QString TUpgradeForm1::caption() const {
@@ -298,7 +298,7 @@ void TUpgradeForm1::setIpItems(const QStringList& lines) {
     IPComBox->clear();
     // Discovery texts come from the network: shown with their control characters visible.
     for (const QString& line : sorted)
-        IPComBox->addItem(visibleText(line));
+        IPComBox->addItem(shownText(line));
     fitIpPopup();
     IPComBox->setCurrentIndex(-1);
     IPComBox->setEditText(QString());

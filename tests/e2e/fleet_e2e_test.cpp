@@ -196,6 +196,7 @@ TEST_F(Fleet, MalformedLineStartsNothing) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("192.168.124.1 pw AAA\n192.168.124.2 pw\n");
     f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner); // no mode warning
     const ProgramRun r = runProgram(buildPath(QStringLiteral("tools/fwfleet/fwfleet")),
                                     {program, f.fileName()}, env(), FleetTimeout);
     EXPECT_EQ(r.exitCode, 2);

@@ -84,7 +84,7 @@ TEST(StartupCommandLine, FourParametersPresetAndStartAutomatically) {
     h.form.FormCreate(args({"PUT", "10.0.0.7 x", "secret", "HVK350"}), plainExe(h));
     EXPECT_EQ(h.view.log.mid(2),
               QStringList({QStringLiteral("Set DstIP = 10.0.0.7 x in parameter input"),
-                           QStringLiteral("Set password = secret in parameter input"),
+                           QStringLiteral("Set password = ******** in parameter input"),
                            QStringLiteral("Set ROMID = HVK350 in parameter input"),
                            // No file given: the executable's own package is looked at.
                            QStringLiteral("No Imbed File Found !!")}));
@@ -129,6 +129,24 @@ TEST(StartupCommandLine, AGivenPasswordSurvivesTheRouterChoice) {
         h.onProbe = [&](const QString& a) { h.addDevice(DeviceType::Normal, a); };
         h.form.FormCreate(args({"put", "10.0.0.1", "secret", "R", "f", "x"}), plainExe(h));
         EXPECT_FALSE(h.form.KeepPassword);
+    }
+}
+
+TEST(StartupCommandLine, DashTakesTheStandardInputLineAsItIs) {
+    EXPECT_TRUE(MainWindowLogic::PasswordFromInput(args({"SET", "a", "-", "r"})));
+    EXPECT_TRUE(MainWindowLogic::PasswordFromInput(args({"get", "a", "-", "r", "0", "1", "o"})));
+    EXPECT_FALSE(MainWindowLogic::PasswordFromInput(args({"fetch", "a", "-", "r"})));
+    EXPECT_FALSE(MainWindowLogic::PasswordFromInput(args({"put", "a", "--", "r"})));
+    EXPECT_FALSE(MainWindowLogic::PasswordFromInput(args({"put", "a", "-"})));
+    // "null" on standard input is a password; an empty line is none.
+    for (const char* line : {"null", ""}) {
+        FormHarness h;
+        h.form.StandardInputPassword = QString::fromLatin1(line);
+        h.form.FormCreate(args({"put", "10.0.0.1", "-", "R"}), plainExe(h));
+        EXPECT_EQ(h.view.password, QString::fromLatin1(line));
+        EXPECT_EQ(h.form.KeepPassword, *line != 0);
+        EXPECT_EQ(h.view.log[3], *line ? QStringLiteral("Set password = ******** in parameter input")
+                                       : QStringLiteral("Set password = null in parameter input"));
     }
 }
 
@@ -177,7 +195,7 @@ TEST(StartupCommandLine, ParameterErrorsClearEverythingAndStartInteractively) {
         EXPECT_EQ(h.view.log,
                   QStringList({kVersion, kBuild,
                                QStringLiteral("Set DstIP = 10.0.0.2 in parameter input"),
-                               QStringLiteral("Set password = pw in parameter input"),
+                               QStringLiteral("Set password = ******** in parameter input"),
                                QStringLiteral("Set ROMID = ROM1 in parameter input"), kClear,
                                QStringLiteral("No Imbed File Found !!")}));
         EXPECT_EQ(h.view.ipText(), QString());

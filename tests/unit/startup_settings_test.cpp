@@ -225,7 +225,7 @@ TEST(StartupSettings, ShortFileOverlaysOnlyItsBytes) {
     EXPECT_EQ(h.form.settings.settingFlags(), 0x9F);
     EXPECT_EQ(lines.mid(0, 3),
               QStringList({QStringLiteral("Set DstIP = 10.0.0.9"),
-                           QStringLiteral("Set PassWd = pw"), QStringLiteral("Set ROMID = ")}));
+                           QStringLiteral("Set PassWd = ********"), QStringLiteral("Set ROMID = ")}));
     // The rest is zeros: StartMode 0 is not supported, the caption becomes empty.
     EXPECT_EQ(h.view.caption(), QString());
     ASSERT_EQ(h.view.boxes.size(), 1);

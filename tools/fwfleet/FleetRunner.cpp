@@ -1,6 +1,10 @@
 #include "FleetRunner.h"
 
+#include "ui/SecretText.h"
+
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTimer>
 
@@ -34,8 +38,10 @@ FleetRunner::FleetRunner(QString program, const QList<RouterLine>& routers,
     : program_(std::move(program)), maxJobs_(std::max(options.jobs, 1)),
       env_(QProcessEnvironment::systemEnvironment()),
       tmp_(tempFolder() + QStringLiteral("/fwfleet-XXXXXX")) {
-    for (const RouterLine& r : routers)
+    for (const RouterLine& r : routers) {
         jobs_.push_back(std::make_unique<FleetJob>(r));
+        fw::registerSecret(r.password);
+    }
     env_.insert(QStringLiteral("FWUPGRADE_HEADLESS"), QStringLiteral("1"));
     env_.insert(QStringLiteral("FWUPGRADE_OUTPUT"), QStringLiteral("jsonl"));
     // The fleet's settings replace whatever fwfleet's own environment says.
@@ -113,8 +119,8 @@ void FleetRunner::launch(std::size_t index) {
     s.process->setProcessEnvironment(env);
     s.process->setProgram(program_);
     const RouterLine& r = job.router();
-    s.process->setArguments({QStringLiteral("put"), r.address,
-                             RouterList::commandLineField(r.password),
+    // The password goes through the child's standard input, never its arguments.
+    s.process->setArguments({QStringLiteral("put"), r.address, QStringLiteral("-"),
                              RouterList::commandLineField(r.romId)});
     s.process->setChildProcessModifier([] {
         // A Ctrl-C on the terminal reaches fwfleet only, which then ends each run with SIGTERM.
@@ -147,8 +153,23 @@ void FleetRunner::launch(std::size_t index) {
     });
     s.limit.start(JobTimeLimit);
     s.process->start();
+    // Buffered until the child runs; the channel closes once the line is out.
+    s.process->write(r.password.toLocal8Bit() + '\n');
+    s.process->closeWriteChannel();
     emit jobChanged(index);
 }
+
+namespace {
+// A child's JSON line with every password of the fleet masked in its texts, should the child
+// ever show one.
+QByteArray maskedLine(const QByteArray& line) {
+    const QJsonDocument doc = QJsonDocument::fromJson(line);
+    if (!doc.isObject())
+        return line;
+    return QJsonDocument(fw::maskSecrets(QJsonValue(doc.object())).toObject())
+        .toJson(QJsonDocument::Compact);
+}
+} // namespace
 
 void FleetRunner::readOutput(Slot& s) {
     FleetJob& job = *jobs_[s.index];
@@ -156,7 +177,7 @@ void FleetRunner::readOutput(Slot& s) {
     qsizetype start = 0;
     for (qsizetype end; (end = s.pending.indexOf('\n', start)) >= 0; start = end + 1) {
         if (!s.skipping)
-            job.feedLine(s.pending.mid(start, end - start));
+            job.feedLine(maskedLine(s.pending.mid(start, end - start)));
         s.skipping = false;
     }
     s.pending.remove(0, start);

@@ -4,6 +4,7 @@
 #include "FleetDisplay.h"
 #include "FleetRunner.h"
 #include "RouterList.h"
+#include "RoutersFileMode.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -26,9 +27,10 @@ using namespace fleet;
 namespace {
 
 const char kDescription[] =
-    "Upgrades every router listed in ROUTERS by running \"PROGRAM put ADDRESS PASSWORD ROMID\"\n"
-    "headless (FWUPGRADE_HEADLESS=1, FWUPGRADE_OUTPUT=jsonl), each run with a temporary\n"
-    "directory of its own, and shows one line per router while they run.";
+    "Upgrades every router listed in ROUTERS by running \"PROGRAM put ADDRESS - ROMID\"\n"
+    "with the password on its standard input (never in an argument), headless\n"
+    "(FWUPGRADE_HEADLESS=1, FWUPGRADE_OUTPUT=jsonl), each run with a temporary directory of\n"
+    "its own, and shows one line per router while they run.";
 
 const char kEpilogue[] = R"(
 A line per router shows address, state, method, percent, seconds and the router's firmware
@@ -99,6 +101,9 @@ std::optional<QByteArray> readRouters(const QString& path, QString* error) {
     } else {
         file.setFileName(path);
         opened = file.open(QIODevice::ReadOnly);
+        if (const QString warning = opened ? routersFileModeWarning(file.handle(), path) : QString();
+            !warning.isEmpty())
+            std::fprintf(stderr, "%s\n", qPrintable(warning));
     }
     if (!opened) {
         *error = file.errorString();
@@ -191,7 +196,8 @@ int main(int argc, char** argv) {
         QStringLiteral("One router a line: ADDRESS PASSWORD ROMID, separated by blanks; null "
                        "stands for an empty password or ROM identifier; # starts a comment. "
                        "A malformed line is reported with its number and nothing starts. "
-                       "- reads the lines from standard input."));
+                       "- reads the lines from standard input. Keep a file readable by its owner "
+                       "only (chmod 600); fwfleet warns otherwise."));
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());

@@ -2,6 +2,7 @@
 
 #include "net/RomStretch.h"
 #include "transfer/FileAttributes.h"
+#include "ui/SecretText.h"
 
 #include <QFile>
 
@@ -86,6 +87,7 @@ void TmyFTPForm::setUpClient(const QString& routerIp, const QString& password) {
     c.Port = port_;
     c.UserID = kUserName;
     c.Password = password;
+    registerSecret(password); // the server's replies may quote it
 }
 
 void TmyFTPForm::logBound(const FtpException& e) {

@@ -2,6 +2,7 @@
 
 #include "net/SocketClient.h"
 #include "transfer/Method.h"
+#include "ui/SecretText.h"
 
 #include <QCoreApplication>
 
@@ -136,6 +137,7 @@ QByteArray Base64Encode(const QByteArray& input) {
 
 int CheckLogin(LoginContext& ctx, const QString& password, const QString& address) {
     const Sinks& s = ctx.sinks;
+    registerSecret(password); // a router may echo the query that carries it
     const QByteArray pw = password.toUtf8();
     if (holdsLineBreakOrNul(pw)) {
         s.logLine(QStringLiteral("Password holds a line break or NUL; nothing sent"));
@@ -308,7 +310,11 @@ int BasicAuthLogin(LoginContext& ctx, const QString& userId, const QString& pass
         return LoginCode::SendFailed;
     }
 
-    const QByteArray request = BasicAuthRequest(Base64Encode(user + ':' + pw), address);
+    const QByteArray credentials = Base64Encode(user + ':' + pw);
+    registerSecret(password);
+    if (!pw.isEmpty())
+        registerBasicCredentials(credentials);
+    const QByteArray request = BasicAuthRequest(credentials, address);
     const Exchange ex = exchange(ctx, request, address, ctx.webPort,
                                  QStringLiteral("send win_auth login PKT success"));
     if (ex.outcome == Exchange::SendFailed) {

@@ -20,7 +20,7 @@ namespace fw {
 namespace ExitStatus {
 inline constexpr int Ok = 0;
 inline constexpr int Failed = 1;       // upgrade or read-back failed
-inline constexpr int StartupEnded = 2; // unreadable package or settings
+inline constexpr int StartupEnded = 2; // unreadable package or settings, no password input
 inline constexpr int NeedsPerson = 3;  // headless run reached a state only a person could leave
 inline constexpr int Unconfirmed = 4;  // upgrade sent, router not back in time or a mismatch
 } // namespace ExitStatus

@@ -1,5 +1,7 @@
 #include "ui/JsonLines.h"
 
+#include "ui/SecretText.h"
+
 #include <QJsonDocument>
 
 #include <cerrno>
@@ -42,7 +44,7 @@ void JsonLines::write(const QString& kind, QJsonObject fields) {
     std::lock_guard lock(mutex_);
     if (ended_)
         return;
-    sink_(line(kind, std::move(fields)) + '\n');
+    sink_(line(kind, maskSecrets(QJsonValue(fields)).toObject()) + '\n');
 }
 
 void JsonLines::writeExit(int status) {

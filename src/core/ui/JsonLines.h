@@ -23,7 +23,8 @@ public:
     // The process's writer on standard output, made (and its clock started) on the first call.
     static JsonLines& standardOutput();
 
-    // One object: `fields` plus "t" and "kind". Dropped once the exit object is out.
+    // One object: `fields` (every text with the secrets masked) plus "t" and "kind". Dropped
+    // once the exit object is out.
     void write(const QString& kind, QJsonObject fields = {});
     // The "exit" object with the run's exit status; only the first call writes.
     void writeExit(int status);

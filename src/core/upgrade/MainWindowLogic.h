@@ -16,6 +16,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace fw {
 
@@ -46,6 +47,8 @@ public:
     // --- start-up
     // `args` are the parameters after the program name; `exePath` the running executable.
     void FormCreate(const QStringList& args, const QString& exePath);
+    // Whether the command line `args` takes its password from standard input ("-").
+    static bool PasswordFromInput(const QStringList& args);
     void FormActivate();
     int ReadSettings();
     void FormClose();
@@ -86,6 +89,9 @@ public:
     bool ParamMode = false, ParamLog = false;
     // A password handed over for an unattended run; choosing a router must not replace it.
     bool KeepPassword = false;
+    // The line read from standard input for a password argument "-" (set before FormCreate;
+    // without it "-" is taken as the password itself).
+    std::optional<QString> StandardInputPassword;
     QString romId = QStringLiteral("Ulvika");
     bool LogShown = false;
     qint16 ListDetail = 111;

@@ -3,6 +3,7 @@
 #include "process/ProcessState.h"
 #include "search/DeviceSearch.h"
 #include "transfer/FileAttributes.h"
+#include "ui/SecretText.h"
 #include "upgrade/MainView.h"
 #include "upgrade/MainWindowLogic.h"
 #include "upgrade/RomReadBackEngine.h"
@@ -19,6 +20,7 @@ const QString kDefaultRomId = QStringLiteral("Ulvika");
 const QString kNull = QStringLiteral("null");
 const QString kLog = QStringLiteral("log");
 const QString kDefault = QStringLiteral("default");
+const QString kFromInput = QStringLiteral("-");
 const QString kParameterError = QStringLiteral("Clear all setting by parameter input error.");
 
 // The texts of a read-back command line must fit their fields of the settings record, zero
@@ -97,6 +99,14 @@ void MainWindowLogic::useSingleFile(const QString& path) {
     extractionCopy.append(path, AttrHandPicked, 1);
 }
 
+bool MainWindowLogic::PasswordFromInput(const QStringList& args) {
+    if (args.size() < 4 || args[2] != kFromInput)
+        return false;
+    const QString verb = args[0].toLower();
+    return verb == QLatin1String("put") || verb == QLatin1String("set") ||
+           verb == QLatin1String("get");
+}
+
 void MainWindowLogic::readCommandLine(const QStringList& args) {
     const QString& address = args[1];
     if (address == kNull) {
@@ -106,14 +116,19 @@ void MainWindowLogic::readCommandLine(const QStringList& args) {
         view_.setIpText(address);
         log(QStringLiteral("Set DstIP = ") + address + QStringLiteral(" in parameter input"));
     }
-    const QString& password = args[2];
-    if (password == kNull) {
+    // "-" stands for the line read from standard input, taken as it is: "null" there is a
+    // password, an empty line is none.
+    const bool fromInput = args[2] == kFromInput && StandardInputPassword.has_value();
+    const QString password = fromInput ? *StandardInputPassword : args[2];
+    if (fromInput ? password.isEmpty() : password == kNull) {
         view_.setPasswordText(QString());
         log(QStringLiteral("Set password = null in parameter input"));
     } else {
+        registerSecret(password);
         view_.setPasswordText(password);
         KeepPassword = !password.isEmpty();
-        log(QStringLiteral("Set password = ") + password + QStringLiteral(" in parameter input"));
+        log(QStringLiteral("Set password = ") + maskedSecret(password) +
+            QStringLiteral(" in parameter input"));
     }
     const QString& rom = args[3];
     if (rom == kNull) {
@@ -287,8 +302,9 @@ int MainWindowLogic::ReadSettings() {
         if (!view_.ipText().isEmpty())
             probe(settings.dstIP());
         log(QStringLiteral("Set DstIP = ") + settings.dstIP());
+        registerSecret(settings.passWd());
         view_.setPasswordText(settings.passWd());
-        log(QStringLiteral("Set PassWd = ") + settings.passWd());
+        log(QStringLiteral("Set PassWd = ") + maskedSecret(settings.passWd()));
         log(QStringLiteral("Set ROMID = ") + settings.romId());
 
         if (settings.windowCaption() != kDefault)
