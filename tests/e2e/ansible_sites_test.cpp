@@ -36,8 +36,8 @@ struct Router {
 };
 
 struct Site {
-    QString name;     // inventory host
-    QString address;  // where its sshd listens
+    QString name;    // inventory host
+    QString address; // where its sshd listens
     QList<Router> routers;
 };
 
@@ -166,8 +166,8 @@ protected:
         tool({QStringLiteral("/usr/bin/ansible-galaxy"), QStringLiteral("collection"),
               QStringLiteral("build"), src + QStringLiteral("/ansible"),
               QStringLiteral("--output-path"), path(QStringLiteral("dist"))});
-        const QStringList built =
-            QDir(path(QStringLiteral("dist"))).entryList({QStringLiteral("fwupgrade-fleet-*.tar.gz")});
+        const QStringList built = QDir(path(QStringLiteral("dist")))
+                                      .entryList({QStringLiteral("fwupgrade-fleet-*.tar.gz")});
         ASSERT_EQ(built.size(), 1);
         tool({QStringLiteral("/usr/bin/ansible-galaxy"), QStringLiteral("collection"),
               QStringLiteral("install"), path(QStringLiteral("dist/")) + built[0],
@@ -189,12 +189,13 @@ protected:
         lans.back()->setNear(*sites.back());
         ASSERT_TRUE(lans.back()->start(&error)) << error.toStdString();
         // The site's search probes the routers' default addresses: they end on its loopback.
-        inNamespace(*sites.back(), {QStringLiteral("ip"), QStringLiteral("route"),
-                                    QStringLiteral("add"), QStringLiteral("default"),
-                                    QStringLiteral("dev"), QStringLiteral("lo")});
+        inNamespace(*sites.back(),
+                    {QStringLiteral("ip"), QStringLiteral("route"), QStringLiteral("add"),
+                     QStringLiteral("default"), QStringLiteral("dev"), QStringLiteral("lo")});
         // routersim answers echo itself, for the routers that are up.
-        inNamespace(*lans.back(), {QStringLiteral("sh"), QStringLiteral("-c"),
-                                   QStringLiteral("echo 1 >/proc/sys/net/ipv4/icmp_echo_ignore_all")});
+        inNamespace(*lans.back(),
+                    {QStringLiteral("sh"), QStringLiteral("-c"),
+                     QStringLiteral("echo 1 >/proc/sys/net/ipv4/icmp_echo_ignore_all")});
         QStringList args{QStringLiteral("--web")};
         for (const Router& r : s.routers) {
             if (&r != &s.routers[0])
@@ -221,7 +222,8 @@ protected:
         const Site& s = Sites[i];
         const QString key = path(s.name + QStringLiteral("-host-key"));
         tool({QStringLiteral("/usr/bin/ssh-keygen"), QStringLiteral("-q"), QStringLiteral("-t"),
-              QStringLiteral("ed25519"), QStringLiteral("-N"), QString(), QStringLiteral("-f"), key});
+              QStringLiteral("ed25519"), QStringLiteral("-N"), QString(), QStringLiteral("-f"),
+              key});
         QFile known(path(QStringLiteral("known_hosts")));
         ASSERT_TRUE(known.open(QIODevice::Append));
         known.write(s.address.toUtf8() + ' ' + readFile(key + QStringLiteral(".pub")));
@@ -234,14 +236,16 @@ protected:
                         .arg(s.address, key, path(QStringLiteral("client-key.pub")))
                         .toUtf8()));
         auto sshd = std::make_unique<QProcess>();
-        QStringList command =
-            sites[i]->enter() +
-            QStringList{QStringLiteral("unshare"), QStringLiteral("-m"), QStringLiteral("--"),
-                        QStringLiteral("sh"), QStringLiteral("-c"),
-                        QStringLiteral("mount -t tmpfs -o mode=755 fwrun /run && "
-                                       "mkdir -m 755 /run/sshd && "
-                                       "exec /usr/sbin/sshd -D -e -f \"$0\""),
-                        config};
+        QStringList command = sites[i]->enter() +
+                              QStringList{QStringLiteral("unshare"),
+                                          QStringLiteral("-m"),
+                                          QStringLiteral("--"),
+                                          QStringLiteral("sh"),
+                                          QStringLiteral("-c"),
+                                          QStringLiteral("mount -t tmpfs -o mode=755 fwrun /run && "
+                                                         "mkdir -m 755 /run/sshd && "
+                                                         "exec /usr/sbin/sshd -D -e -f \"$0\""),
+                                          config};
         sshd->start(command.takeFirst(), command);
         ASSERT_TRUE(sshd->waitForStarted(int(SshdTimeout.count())));
         sshds.push_back(std::move(sshd));
@@ -251,8 +255,9 @@ protected:
             probe.connectToHost(s.address, 22);
             if (probe.waitForConnected(500))
                 break;
-            ASSERT_FALSE(deadline.hasExpired()) << "sshd does not listen on " << s.address.toStdString()
-                                                << ": " << sshds.back()->readAllStandardError().toStdString();
+            ASSERT_FALSE(deadline.hasExpired())
+                << "sshd does not listen on " << s.address.toStdString() << ": "
+                << sshds.back()->readAllStandardError().toStdString();
             QThread::msleep(100);
         }
     }
@@ -263,14 +268,13 @@ protected:
             if (!qEnvironmentVariable(name).isEmpty())
                 fwEnv += QByteArray(", ") + name + ": '" + qgetenv(name) + "'";
         fwEnv += "}";
-        QByteArray inv = "sites:\n  vars:\n"
-                         "    ansible_user: root\n"
-                         "    ansible_ssh_private_key_file: " +
-                         path(QStringLiteral("client-key")).toUtf8() +
-                         "\n    fw_program: " + program.toUtf8() +
-                         "\n    fw_fleet: " +
-                         buildPath(QStringLiteral("tools/fwfleet/fwfleet")).toUtf8() +
-                         "\n    fw_env: " + fwEnv + "\n  hosts:\n";
+        QByteArray inv =
+            "sites:\n  vars:\n"
+            "    ansible_user: root\n"
+            "    ansible_ssh_private_key_file: " +
+            path(QStringLiteral("client-key")).toUtf8() + "\n    fw_program: " + program.toUtf8() +
+            "\n    fw_fleet: " + buildPath(QStringLiteral("tools/fwfleet/fwfleet")).toUtf8() +
+            "\n    fw_env: " + fwEnv + "\n  hosts:\n";
         for (const Site& s : Sites) {
             inv += "    " + s.name.toUtf8() + ":\n      ansible_host: " + s.address.toUtf8() +
                    "\n      fw_report: " + path(s.name + QStringLiteral("-report.json")).toUtf8() +
@@ -278,9 +282,10 @@ protected:
             for (const bool wrong : {false, true}) {
                 inv += wrong ? "      wrong_routers:\n" : "      site_routers:\n";
                 for (const Router& r : s.routers)
-                    inv += "        - {address: " + r.address.toUtf8() + ", password: " +
-                           (wrong && r.address == WrongRouter ? WrongPassword : r.password).toUtf8() +
-                           ", romid: " + r.romId.toUtf8() + "}\n";
+                    inv +=
+                        "        - {address: " + r.address.toUtf8() + ", password: " +
+                        (wrong && r.address == WrongRouter ? WrongPassword : r.password).toUtf8() +
+                        ", romid: " + r.romId.toUtf8() + "}\n";
             }
         }
         ASSERT_TRUE(writeFile(path(QStringLiteral("inventory.yml")), inv));
@@ -293,8 +298,8 @@ protected:
             QStringLiteral("[defaults]\ninventory = %1\nforks = 2\nremote_tmp = %2\n"
                            "interpreter_python = /usr/bin/python3\nretry_files_enabled = false\n"
                            "[ssh_connection]\npipelining = true\nssh_args = %3%4\n")
-                .arg(path(QStringLiteral("inventory.yml")), path(QStringLiteral("remote-tmp")),
-                     ssh, path(QStringLiteral("known_hosts")))
+                .arg(path(QStringLiteral("inventory.yml")), path(QStringLiteral("remote-tmp")), ssh,
+                     path(QStringLiteral("known_hosts")))
                 .toUtf8()));
     }
 
@@ -357,10 +362,10 @@ QStringList allIn(const Site& s, const QString& state) {
 TEST_F(AnsibleSites, FourRunsOverSshAtTwoSites) {
     buildCollection();
     ASSERT_FALSE(HasFailure());
-    const ProgramRun doc = tool({QStringLiteral("/usr/bin/ansible-doc"),
-                                 QStringLiteral("fwupgrade.fleet.upgrade")});
-    for (const char* text : {"= program", "= routers", "- password", "- target_version", "EXAMPLES:",
-                             "RETURN VALUES:", "would-upgrade"})
+    const ProgramRun doc =
+        tool({QStringLiteral("/usr/bin/ansible-doc"), QStringLiteral("fwupgrade.fleet.upgrade")});
+    for (const char* text : {"= program", "= routers", "- password", "- target_version",
+                             "EXAMPLES:", "RETURN VALUES:", "would-upgrade"})
         EXPECT_TRUE(doc.out.contains(text)) << text << "\n" << doc.out.toStdString();
 
     tool({QStringLiteral("/usr/bin/ssh-keygen"), QStringLiteral("-q"), QStringLiteral("-t"),
@@ -390,12 +395,17 @@ TEST_F(AnsibleSites, FourRunsOverSshAtTwoSites) {
     for (const QByteArray& password : passwords()) {
         EXPECT_FALSE(run.out.contains(password)) << why;
         for (const Site& s : Sites)
-            EXPECT_FALSE(readFile(path(s.name + QStringLiteral("-report.json"))).contains(password));
+            EXPECT_FALSE(
+                readFile(path(s.name + QStringLiteral("-report.json"))).contains(password));
     }
     EXPECT_TRUE(QRegularExpression(QStringLiteral("siteA +: ok=3 +changed=2 .*failed=1"))
-                    .match(QString::fromUtf8(run.out)).hasMatch()) << why;
+                    .match(QString::fromUtf8(run.out))
+                    .hasMatch())
+        << why;
     EXPECT_TRUE(QRegularExpression(QStringLiteral("siteB +: ok=4 +changed=3 .*failed=0"))
-                    .match(QString::fromUtf8(run.out)).hasMatch()) << why;
+                    .match(QString::fromUtf8(run.out))
+                    .hasMatch())
+        << why;
 
     const auto tasks = taskResults(QString::fromUtf8(run.out));
     for (const Site& s : Sites) {
@@ -428,8 +438,8 @@ TEST_F(AnsibleSites, FourRunsOverSshAtTwoSites) {
     EXPECT_EQ(failed.result[QStringLiteral("msg")].toString(),
               "routers not upgraded: 10.81.1.10 failed (Authentication Failed: Incorrect "
               "password. Please check and input again!)");
-    EXPECT_EQ(states(failed.result),
-              QStringList({QStringLiteral("10.81.1.10 failed"), QStringLiteral("10.81.1.11 upgraded")}));
+    EXPECT_EQ(states(failed.result), QStringList({QStringLiteral("10.81.1.10 failed"),
+                                                  QStringLiteral("10.81.1.11 upgraded")}));
     const TaskResult other = tasks[QStringLiteral("wrong password")][QStringLiteral("siteB")];
     EXPECT_EQ(other.status, "changed");
     EXPECT_EQ(states(other.result), allIn(Sites[1], QStringLiteral("upgraded")));

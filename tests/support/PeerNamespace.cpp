@@ -77,8 +77,8 @@ bool PeerNamespace::start(QString* error) {
         inNear + QStringList{QStringLiteral("addr"), QStringLiteral("add"), nearAddress_,
                              QStringLiteral("brd"), QStringLiteral("+"), QStringLiteral("dev"),
                              near_},
-        inNear + QStringList{QStringLiteral("link"), QStringLiteral("set"), near_,
-                             QStringLiteral("up")},
+        inNear +
+            QStringList{QStringLiteral("link"), QStringLiteral("set"), near_, QStringLiteral("up")},
         inPeer + QStringList{QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"),
                              QStringLiteral("up")},
         inPeer + QStringList{QStringLiteral("addr"), QStringLiteral("add"), farAddress_,

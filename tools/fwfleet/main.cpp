@@ -101,8 +101,8 @@ std::optional<QByteArray> readRouters(const QString& path, QString* error) {
     } else {
         file.setFileName(path);
         opened = file.open(QIODevice::ReadOnly);
-        if (const QString warning = opened ? routersFileModeWarning(file.handle(), path) : QString();
-            !warning.isEmpty())
+        const QString warning = opened ? routersFileModeWarning(file.handle(), path) : QString();
+        if (!warning.isEmpty())
             std::fprintf(stderr, "%s\n", qPrintable(warning));
     }
     if (!opened) {
