@@ -151,7 +151,7 @@ TEST_F(Fleet, EightRoutersFourAtATimeReportEachOutcome) {
                                     fleetArgs(all), env(), FleetTimeout);
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 1) << why;
-    EXPECT_TRUE(r.out.endsWith("fwfleet: 8 routers, 6 done, 2 failed\n")) << why;
+    EXPECT_TRUE(r.out.endsWith("fwfleet: 8 routers, 6 upgraded, 2 failed\n")) << why;
     const auto rep = report();
     ASSERT_EQ(rep.size(), Routers) << why;
     for (int n = 1; n <= Routers; ++n) {
@@ -172,7 +172,7 @@ TEST_F(Fleet, EightRoutersFourAtATimeReportEachOutcome) {
             EXPECT_TRUE(e["lastBox"].isNull());
             EXPECT_FALSE(log.contains("send login PKT success"));
         } else {
-            EXPECT_EQ(e["state"].toString(), "done") << n;
+            EXPECT_EQ(e["state"].toString(), "upgraded") << n;
             EXPECT_EQ(e["exitStatus"].toInt(), 0) << n;
             EXPECT_EQ(e["method"].toString(), "HTTP") << n;
             EXPECT_EQ(e["bytesSent"].toInteger(), 30000) << n;
@@ -188,7 +188,78 @@ TEST_F(Fleet, EightRoutersFourAtATimeReportEachOutcome) {
     const ProgramRun good = runProgram(buildPath(QStringLiteral("tools/fwfleet/fwfleet")),
                                        fleetArgs({1, 2, 3, 4, 5, 6}), env(), FleetTimeout);
     EXPECT_EQ(good.exitCode, 0) << describe(good).toStdString();
-    EXPECT_TRUE(good.out.endsWith("fwfleet: 6 routers, 6 done, 0 failed\n"));
+    EXPECT_TRUE(good.out.endsWith("fwfleet: 6 routers, 6 upgraded, 0 failed\n"));
+}
+
+TEST_F(Fleet, SixRoutersEndInTheStateTheirRunsReport) {
+    // 11 comes back with the target, 12 never, 13 with its old firmware, 14 already runs the
+    // target, 15 refuses the password, 16 is only asked about in a dry run.
+    const QMap<int, QString> knobs{{11, "detail=V2.40,restart=1,newdetail=V2.41"},
+                                   {12, "detail=V2.40,restart=never"},
+                                   {13, "detail=V2.40,restart=3"},
+                                   {14, "detail=V2.41"},
+                                   {15, "detail=V2.40"},
+                                   {16, "detail=V2.40"}};
+    QStringList args{QStringLiteral("--web")};
+    for (auto it = knobs.cbegin(); it != knobs.cend(); ++it) {
+        const int n = it.key();
+        ASSERT_EQ(NetNamespace::addAddress(address(n)).toStdString(), "");
+        args << QStringLiteral("--router") << address(n) + ",state=normal,romid=AAA," + it.value()
+             << QStringLiteral("--web-options")
+             << address(n) + ":password=" + (n == 15 ? "other" : "pw") + ",body=" + body(n);
+    }
+    sim = std::make_unique<SimProcess>(args);
+    QString error;
+    ASSERT_TRUE(sim->start(&error)) << error.toStdString();
+    auto routers = [&](const QList<int>& numbers) {
+        QByteArray text;
+        for (int n : numbers)
+            text += (address(n) + QStringLiteral(" pw AAA\n")).toUtf8();
+        return text;
+    };
+    auto fleet = [&](const QStringList& options, const QList<int>& numbers) {
+        QProcess p;
+        p.setProcessEnvironment(env());
+        p.start(buildPath(QStringLiteral("tools/fwfleet/fwfleet")),
+                options + QStringList{"--jobs", "6", "--target", "V2.41", "--report",
+                                      path(QStringLiteral("report.json")), program, "-"});
+        p.write(routers(numbers));
+        p.closeWriteChannel();
+        EXPECT_TRUE(p.waitForFinished(int(FleetTimeout.count())));
+        const QByteArray out = p.readAllStandardOutput();
+        return std::pair{p.exitCode(), out};
+    };
+
+    const auto [status, out] = fleet({"--verify", "10"}, {11, 12, 13, 14, 15});
+    EXPECT_EQ(status, 1) << out.toStdString();
+    EXPECT_TRUE(out.endsWith("fwfleet: 5 routers, 1 verified, 1 up-to-date, 2 unverified, 1 failed\n"))
+        << out.toStdString();
+    auto rep = report();
+    const std::tuple<int, const char*, const char*, QJsonValue, int> expected[] = {
+        {11, "verified", "V2.40", "V2.41", 0},      {12, "unverified", "V2.40", QJsonValue::Null, 4},
+        {13, "unverified", "V2.40", "V2.40", 4},    {14, "up-to-date", "V2.41", "V2.41", 0},
+        {15, "failed", "V2.40", QJsonValue::Null, 1}};
+    for (const auto& [n, state, before, after, exitStatus] : expected) {
+        const QJsonObject e = rep[address(n)];
+        EXPECT_EQ(e["state"].toString(), state) << n;
+        EXPECT_EQ(e["before"].toString(), before) << n;
+        EXPECT_EQ(e["after"], after) << n << " " << e["log"].toVariant().toStringList().join('|').toStdString();
+        EXPECT_EQ(e["exitStatus"].toInt(), exitStatus) << n;
+        EXPECT_EQ(e["bytesSent"].toInteger(), exitStatus == 4 || n == 11 ? 30000 : 0) << n;
+    }
+    EXPECT_FALSE(QFile::exists(body(14))); // nothing sent to a current router
+
+    // A second pass does not flash again what is current; a dry run only plans.
+    const auto [dryStatus, dryOut] = fleet({"--dry-run"}, {11, 14, 16});
+    EXPECT_EQ(dryStatus, 0) << dryOut.toStdString();
+    EXPECT_TRUE(dryOut.endsWith("fwfleet: 3 routers, 2 up-to-date, 1 would-upgrade, 0 failed\n"))
+        << dryOut.toStdString();
+    rep = report();
+    EXPECT_EQ(rep[address(16)]["state"].toString(), "would-upgrade");
+    EXPECT_EQ(rep[address(16)]["plannedBytes"].toInteger(), 30000);
+    EXPECT_EQ(rep[address(11)]["state"].toString(), "up-to-date");
+    EXPECT_FALSE(QFile::exists(body(16)));
+    EXPECT_TRUE(tmpEmpty());
 }
 
 TEST_F(Fleet, MalformedLineStartsNothing) {
@@ -224,7 +295,7 @@ TEST_F(Fleet, SigintEndsTheRunsAndStillWritesTheReport) {
     ASSERT_TRUE(p.waitForFinished(15000));
     out += p.readAllStandardOutput();
     EXPECT_EQ(p.exitCode(), 1);
-    EXPECT_TRUE(out.endsWith("fwfleet: 3 routers, 0 done, 3 failed\n")) << out.toStdString();
+    EXPECT_TRUE(out.endsWith("fwfleet: 3 routers, 3 failed\n")) << out.toStdString();
     const auto rep = report();
     for (int n = 1; n <= 3; ++n) {
         // Each child ended as on SIGTERM and said so in its last JSON line.
@@ -265,7 +336,7 @@ TEST_F(Fleet, JsonLinesSayWhatTheTextOutputSays) {
             errLines << "box: " + o["caption"].toString() + ": " + o["text"].toString();
         else if (kind == QLatin1String("progress"))
             lastProgress = o["position"].toInteger(), progressMaximum = o["maximum"].toInteger();
-        else if (kind != QLatin1String("exit"))
+        else if (o.contains(QLatin1String("text"))) // the run's structured objects have none
             errLines << kind + ": " + o["text"].toString();
     }
     EXPECT_EQ(lastProgress, 30000);

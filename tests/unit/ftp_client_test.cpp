@@ -4,6 +4,7 @@
 
 #include "ftp/TFtpClient.h"
 #include "ftp_test_support.h"
+#include "socket_test_support.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -255,6 +256,31 @@ TEST(FtpClientReplies, LongBannerStaysInStepAndAReplyPastItsByteBoundEndsTheConn
     EXPECT_EQ(r.connects, 1);
     EXPECT_TRUE(server->waitForClosed(2, 5s));
     EXPECT_TRUE(server->commands().isEmpty());
+}
+
+TEST(FtpClientReplies, AReplyTricklingPastItsDeadlineEndsThere) {
+    // A byte every 10 ms, never a line end: data is always about to be ready, yet the wait's
+    // deadline ends the reply.
+    QList<ScriptedPeer::Part> trickle;
+    for (int i = 0; i < 150; ++i)
+        trickle.append({QByteArray("2"), 10ms});
+    ScriptedPeer peer(trickle, 0ms, 0);
+    TTcpSocket socket;
+    socket.Host = QStringLiteral("127.0.0.1");
+    socket.Port = peer.port();
+    socket.ReplyWaitLimit = 300ms;
+    socket.Connect();
+    QElapsedTimer clock;
+    clock.start();
+    QString message;
+    try {
+        socket.ReadLn();
+    } catch (const FtpException& e) {
+        message = e.message();
+    }
+    EXPECT_EQ(message, QStringLiteral("FTP reply not complete within 0.3 s; connection closed"));
+    EXPECT_GE(clock.elapsed(), 290);
+    EXPECT_LT(clock.elapsed(), 1000);
 }
 
 TEST(FtpClientReplies, ServerHangingUpInsteadOfAnsweringIsASocketError) {

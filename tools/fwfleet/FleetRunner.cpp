@@ -48,6 +48,8 @@ FleetRunner::FleetRunner(QString program, const QList<RouterLine>& routers,
     env_.remove(QStringLiteral("FWUPGRADE_VERIFY"));
     env_.remove(QStringLiteral("FWUPGRADE_TARGET_VERSION"));
     env_.remove(QStringLiteral("FWUPGRADE_DRY_RUN"));
+    // The wait for the restart comes on top of the run's own limit.
+    timeLimit_ = JobTimeLimit + std::chrono::seconds(options.verifySeconds.value_or(0));
     if (options.verifySeconds)
         env_.insert(QStringLiteral("FWUPGRADE_VERIFY"), QString::number(*options.verifySeconds));
     if (!options.targetVersion.isEmpty())
@@ -151,7 +153,7 @@ void FleetRunner::launch(std::size_t index) {
             s.process->kill();
         }
     });
-    s.limit.start(JobTimeLimit);
+    s.limit.start(timeLimit_);
     s.process->start();
     // Buffered until the child runs; the channel closes once the line is out.
     s.process->write(r.password.toLocal8Bit() + '\n');

@@ -37,7 +37,7 @@ class FleetRunner final : public QObject {
     Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds StopGrace{5000};
-    // A child still running after this long is ended like a stopped one.
+    // A child still running after this long (and the --verify wait) is ended like a stopped one.
     static constexpr std::chrono::minutes JobTimeLimit{30};
     // The status of a child that ended without an exit object and without an exit code.
     static constexpr int CrashedStatus = -1;
@@ -85,6 +85,7 @@ private:
     QString program_;
     int maxJobs_;
     QProcessEnvironment env_;
+    std::chrono::milliseconds timeLimit_{JobTimeLimit};
     std::vector<std::unique_ptr<FleetJob>> jobs_;
     std::vector<std::unique_ptr<Slot>> slots_;   // running
     std::vector<std::unique_ptr<Slot>> retired_; // ended, deleted from the event loop

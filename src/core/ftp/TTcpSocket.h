@@ -5,6 +5,7 @@
 // being processed. Failures are raised as the exceptions of FtpExceptions.h. GUI thread.
 
 #include "ftp/FtpExceptions.h"
+#include "process/EventWait.h"
 
 #include <QByteArray>
 #include <QString>
@@ -125,8 +126,13 @@ protected:
     [[noreturn]] void raiseSocketError(int wsaNumber);
     // Reports a socket error without raising.
     void signalError(int wsaNumber);
-    // One wait pass on the socket for `events` (poll flags), then events and timers.
-    void waitPass(short events);
+    // The one wait of every socket operation: until the socket is ready for `events` (poll
+    // flags; always when it is closed), a cancel (with `timerEnds`, the time-out timer too), or
+    // `deadline`. Events and timers run meanwhile.
+    EventWait::End waitFor(short events, std::chrono::steady_clock::time_point deadline,
+                           bool timerEnds = false);
+    // One pass's block: waits on the socket for `events` (or sleeps), then checks the timers.
+    EventWait::Block socketBlock(short events);
     virtual void checkTimers();
     void checkOwnTimer();
     virtual void connectionFailed() {}

@@ -110,21 +110,35 @@ void TTcpSocket::Abort() {
     canceled_ = true;
 }
 
-void TTcpSocket::waitPass(short events) {
-    EventWait::Block onSocket;
-    if (fd_ >= 0 && events != 0)
-        onSocket = [this, events](std::chrono::microseconds slice) {
+EventWait::Block TTcpSocket::socketBlock(short events) {
+    return [this, events](std::chrono::microseconds slice) {
+        if (fd_ >= 0 && events != 0) {
             pollfd p{fd_, events, 0};
             const int ms = int(std::chrono::ceil<std::chrono::milliseconds>(slice).count());
-            int r;
-            do {
-                r = ::poll(&p, 1, ms);
-            } while (r < 0 && errno == EINTR);
-        };
-    EventWait::pass(EventWait::Pump::AllEvents, WaitSlice, onSocket);
-    if (owner_)
-        owner_->checkTimers();
-    checkTimers();
+            while (::poll(&p, 1, ms) < 0 && errno == EINTR) {
+            }
+        } else {
+            ::usleep(useconds_t(slice.count()));
+        }
+        if (owner_)
+            owner_->checkTimers();
+        checkTimers();
+    };
+}
+
+EventWait::End TTcpSocket::waitFor(short events, Clock::time_point deadline, bool timerEnds) {
+    const auto stopped = [this, timerEnds] { return canceled_ || (timerEnds && timedOut_); };
+    // Readiness past the deadline does not count: a peer that trickles never outlasts it.
+    const auto ready = [this, events, deadline, &stopped] {
+        if (stopped() || Clock::now() >= deadline)
+            return false;
+        if (fd_ < 0)
+            return true; // nothing to wait on: the caller sees the closed socket
+        pollfd p{fd_, events, 0};
+        return ::poll(&p, 1, 0) > 0;
+    };
+    return EventWait::until(ready, deadline, stopped, EventWait::Pump::AllEvents, WaitSlice,
+                            socketBlock(events));
 }
 
 bool TTcpSocket::Connected() {
@@ -221,17 +235,12 @@ quint32 TTcpSocket::resolveHost() {
     TimerOn();
     // Without a time-out the lookup still ends some time.
     const auto limit = Clock::now() + ReplyWaitLimit;
-    EventWait::until([&] { return done; }, limit, [this] { return canceled_ || timedOut_; },
-                     EventWait::Pump::AllEvents, WaitSlice,
-                     [this](std::chrono::microseconds slice) {
-                         ::usleep(useconds_t(slice.count()));
-                         if (owner_)
-                             owner_->checkTimers();
-                         checkTimers();
-                     });
+    const EventWait::End end =
+        EventWait::until([&] { return done; }, limit, [this] { return canceled_ || timedOut_; },
+                         EventWait::Pump::AllEvents, WaitSlice, socketBlock(0));
     TimerOff();
     if (!done) {
-        if (Clock::now() >= limit)
+        if (end == EventWait::End::TimedOut)
             timedOut_ = true;
         QHostInfo::abortHostLookup(id);
         throw ESocketError(timedOut_ ? QStringLiteral("Host Lookup Timed Out")
@@ -258,20 +267,14 @@ void TTcpSocket::Connect() {
         error = errno;
     bool up = false;
     if (error == 0) {
+        // Ended by the time-out timer, a cancel, or the platform's own connect limit.
         TimerOn();
-        for (;;) {
-            if (timedOut_ || canceled_)
-                break;
-            pollfd p{fd_, POLLOUT, 0};
-            if (::poll(&p, 1, 0) > 0) {
-                int soError = 0;
-                socklen_t len = sizeof soError;
-                ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &len);
-                error = soError;
-                up = soError == 0;
-                break;
-            }
-            waitPass(POLLOUT);
+        if (waitFor(POLLOUT, Clock::time_point::max(), true) == EventWait::End::Done) {
+            int soError = 0;
+            socklen_t len = sizeof soError;
+            ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &len);
+            error = soError;
+            up = soError == 0;
         }
         TimerOff();
     }
@@ -307,18 +310,19 @@ QByteArray TTcpSocket::ReadLn(Clock::time_point deadline, qint64& budget) {
     };
     QByteArray line;
     for (;;) {
-        if (canceled_) {
+        const EventWait::End end = waitFor(POLLIN, deadline);
+        if (end == EventWait::End::Canceled) {
             TimerOff();
             throw EWaitAborted(QStringLiteral("Socket readln aborted"));
         }
-        if (Clock::now() >= deadline)
+        if (end == EventWait::End::TimedOut)
             bound(QStringLiteral("FTP reply not complete within %1 s; connection closed")
                       .arg(double(ReplyWaitLimit.count()) / 1000.0));
         if (fd_ < 0) {
             line.clear();
             break;
         }
-        const ssize_t n = ::recv(fd_, buffer_.data(), size_t(BufferSize), MSG_PEEK);
+        const ssize_t n = ::recv(fd_, buffer_.data(), size_t(BufferSize), MSG_PEEK | MSG_DONTWAIT);
         if (n == 0 || (n < 0 && errno == ENOTCONN)) {
             peerClosed_ = true;
             connected_ = false;
@@ -326,10 +330,8 @@ QByteArray TTcpSocket::ReadLn(Clock::time_point deadline, qint64& budget) {
             break;
         }
         if (n < 0) {
-            if (wouldBlock(errno) || errno == EINTR) {
-                waitPass(POLLIN);
+            if (wouldBlock(errno) || errno == EINTR)
                 continue;
-            }
             const int e = errno;
             TimerOff();
             raiseSocketError(wsaErrorFromErrno(e));
@@ -349,7 +351,6 @@ QByteArray TTcpSocket::ReadLn(Clock::time_point deadline, qint64& budget) {
         }
         if (lf >= 0)
             break;
-        waitPass(POLLIN);
     }
     TimerOff();
     return line;
@@ -361,10 +362,11 @@ void TTcpSocket::SendAll(const char* data, qint64 length, bool packets) {
     qint64 sent = 0;
     auto lastProgress = Clock::now();
     while (sent < length) {
-        if (canceled_ || fd_ < 0 || Clock::now() - lastProgress >= SendStallLimit)
+        // A peer that stops reading ends the send once nothing has gone for the stall limit.
+        if (waitFor(POLLOUT, lastProgress + SendStallLimit) != EventWait::End::Done || fd_ < 0)
             throw EWaitAborted(QStringLiteral("Socket send aborted"));
-        const ssize_t n =
-            ::send(fd_, data + sent, size_t(std::min(length - sent, BufferSize)), MSG_NOSIGNAL);
+        const ssize_t n = ::send(fd_, data + sent, size_t(std::min(length - sent, BufferSize)),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             sent += n;
             lastProgress = Clock::now();
@@ -380,10 +382,8 @@ void TTcpSocket::SendAll(const char* data, qint64 length, bool packets) {
             }
             continue;
         }
-        if (n < 0 && (wouldBlock(errno) || errno == EINTR)) {
-            waitPass(POLLOUT);
+        if (n < 0 && (wouldBlock(errno) || errno == EINTR))
             continue;
-        }
         raiseSocketError(wsaErrorFromErrno(n == 0 ? EPIPE : errno));
     }
 }
@@ -459,41 +459,32 @@ void TTcpSocket::AcceptIncoming() {
     report(LevelBuffer, QStringLiteral("Accepting"));
     const auto limit = Clock::now() + AcceptWaitLimit;
     for (;;) {
-        if (canceled_ || fd_ < 0 || Clock::now() >= limit)
+        if (waitFor(POLLIN, limit) != EventWait::End::Done || fd_ < 0)
             throw ESocketError(QStringLiteral("Accepting Canceled"));
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, 0) > 0) {
-            if (p.revents & (POLLERR | POLLNVAL))
-                throw ESocketError(QStringLiteral("Error creating Data Connection"));
-            const int a = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (a < 0) {
-                if (wouldBlock(errno) || errno == EINTR || errno == ECONNABORTED) {
-                    waitPass(POLLIN);
-                    continue;
-                }
-                throw ESocketError(QStringLiteral("Error creating Data Connection"));
-            }
-            ::close(fd_);
-            fd_ = a;
-            listening_ = false;
-            connected_ = true;
-            return;
+        const int a = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (a < 0) {
+            if (wouldBlock(errno) || errno == EINTR || errno == ECONNABORTED)
+                continue;
+            throw ESocketError(QStringLiteral("Error creating Data Connection"));
         }
-        waitPass(POLLIN);
+        ::close(fd_);
+        fd_ = a;
+        listening_ = false;
+        connected_ = true;
+        return;
     }
 }
 
 qint64 TTcpSocket::ReceiveBlock(char* buffer, qint64 capacity) {
     for (;;) {
-        if (canceled_ || fd_ < 0)
+        // Ended by the data socket's time-out timer or a cancel.
+        if (waitFor(POLLIN, Clock::time_point::max()) != EventWait::End::Done || fd_ < 0)
             throw EWaitAborted(QStringLiteral("Socket send aborted"));
-        const ssize_t n = ::recv(fd_, buffer, size_t(capacity), 0);
+        const ssize_t n = ::recv(fd_, buffer, size_t(capacity), MSG_DONTWAIT);
         if (n >= 0)
             return n;
-        if (wouldBlock(errno) || errno == EINTR) {
-            waitPass(POLLIN);
+        if (wouldBlock(errno) || errno == EINTR)
             continue;
-        }
         raiseSocketError(wsaErrorFromErrno(errno));
     }
 }

@@ -328,18 +328,16 @@ void DeviceSearch::handleReply(int kind, const QByteArray& datagram, const QStri
 
 RouterAnswer DeviceSearch::askRouter(const QString& address) {
     RouterAnswer a;
-    // Any free local port: the boot probe's privileged one is not needed for the query.
-    const quint16 keptPort = udpSocket1_.localPort();
-    udpSocket1_.setLocalPort(0);
-    udpSocket1_.setRemoteAddress(address);
-    udpSocket1_.setRemotePort(ports_.query);
-    if (udpSocket1_.open() && udpSocket1_.send(request(ProbeKind::Query))) {
+    // A socket of its own: a search in the window may be waiting on udpSocket1_ meanwhile.
+    UdpEndpoint socket;
+    socket.setRemoteAddress(address);
+    socket.setRemotePort(ports_.query);
+    if (socket.open() && socket.send(request(ProbeKind::Query))) {
         WaitMs(ProbeWait.count(), false);
         QByteArray buffer(receiveSize(ProbeKind::Query), '\0');
         QString sender;
         for (int i = 0; i < MaxDatagramsPerProbe && !a.query; ++i) {
-            const int n =
-                udpSocket1_.receiveFrom(buffer.data(), int(buffer.size()), &sender, nullptr);
+            const int n = socket.receiveFrom(buffer.data(), int(buffer.size()), &sender, nullptr);
             if (n < 1)
                 break;
             const QByteArray d = buffer.left(n);
@@ -350,8 +348,7 @@ RouterAnswer DeviceSearch::askRouter(const QString& address) {
             a.detail = textAt(d, QueryDetailOffset);
         }
     }
-    udpSocket1_.close();
-    udpSocket1_.setLocalPort(keptPort);
+    socket.close();
     a.echo = echo(address);
     return a;
 }

@@ -36,7 +36,8 @@ void plan(const Sinks& sinks, const QString& method, const QList<PlannedFile>& f
     QJsonArray list;
     qint64 total = 0;
     for (const PlannedFile& f : files) {
-        list.append(QJsonObject{{QStringLiteral("name"), f.name}, {QStringLiteral("bytes"), f.bytes}});
+        list.append(
+            QJsonObject{{QStringLiteral("name"), f.name}, {QStringLiteral("bytes"), f.bytes}});
         total += f.bytes;
     }
     sinks.event(QStringLiteral("plan"), {{QStringLiteral("method"), method},

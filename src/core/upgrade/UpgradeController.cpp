@@ -189,6 +189,8 @@ void UpgradeController::UpgradeClick() {
 
     if (ending_)
         return;
+    // A new run: the wait for the last one's router ends unanswered.
+    verify_.stop();
     runEnded_ = false;
     BasicAuthNeeded = false;
     run_.UserId = view.userIdText().left(UserIdMaxLength);
@@ -356,8 +358,8 @@ void UpgradeController::confirmThen(const std::function<void()>& then) {
     run_.outcomeDecided = true;
     verify_.start(host_.view().sinks(), RouterIP, routerDetail_, seconds,
                   run_.options.targetVersion, [this, then](const VerifyWait::Outcome& o) {
-                      run_.exitStatus = o.state == RunEvents::Back ? ExitStatus::Ok
-                                                                   : ExitStatus::Unconfirmed;
+                      run_.exitStatus =
+                          o.state == RunEvents::Back ? ExitStatus::Ok : ExitStatus::Unconfirmed;
                       then();
                   });
 }

@@ -107,8 +107,8 @@ void VerifyWait::finish(const QString& state) {
     rule_.reset();
     const int elapsed = int(std::lround(double(clock_.elapsed()) / 1000.0));
     const std::optional<QString> after = state == RunEvents::Timeout ? std::nullopt : rule.after();
-    const QString seen = after ? rule.romId() + QStringLiteral(" - ") + *after
-                               : QStringLiteral("echo only");
+    const QString seen =
+        after ? rule.romId() + QStringLiteral(" - ") + *after : QStringLiteral("echo only");
     QString text;
     if (state == RunEvents::Timeout)
         text = QStringLiteral("%1 not back within %2 s").arg(address_).arg(seconds_);

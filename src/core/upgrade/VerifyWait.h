@@ -24,7 +24,8 @@ class RestartRule {
 public:
     enum class Verdict { Waiting, Back, Mismatch };
 
-    RestartRule(QString before, QString target) : before_(std::move(before)), target_(std::move(target)) {}
+    RestartRule(QString before, QString target)
+        : before_(std::move(before)), target_(std::move(target)) {}
 
     Verdict onProbe(const RouterAnswer& answer);
     // The time is up: Back or Mismatch when only the echo came back, else Waiting (timeout).
