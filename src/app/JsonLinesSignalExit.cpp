@@ -10,6 +10,19 @@
 
 namespace fw {
 
+namespace {
+// By the signal's default action, so the parent sees the signal; 128 + signal if that returns.
+[[noreturn]] void endBySignal(int sig) {
+    ::signal(sig, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, sig);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    pthread_kill(pthread_self(), sig);
+    ::_exit(128 + sig);
+}
+} // namespace
+
 void JsonLinesSignalExit::install() {
     sigset_t set;
     sigemptyset(&set);
@@ -26,15 +39,14 @@ void JsonLinesSignalExit::install() {
         int sig = 0;
         while (sigwait(&set, &sig) != 0) {
         }
-        JsonLines::standardOutput().writeExit(128 + sig);
         cleanupExtractedFilesNow();
-        ::signal(sig, SIG_DFL);
-        sigset_t one;
-        sigemptyset(&one);
-        sigaddset(&one, sig);
-        pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-        pthread_kill(pthread_self(), sig);
-        ::_exit(128 + sig);
+        // A stream that blocks even the short write below cannot keep the process alive.
+        std::thread([sig] {
+            std::this_thread::sleep_for(EndLimit);
+            endBySignal(sig);
+        }).detach();
+        JsonLines::standardOutput().writeExitNow(128 + sig, WriterWait);
+        endBySignal(sig);
     }).detach();
 }
 

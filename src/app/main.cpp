@@ -20,6 +20,7 @@
 
 #include <QApplication>
 #include <QStringList>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -69,6 +70,8 @@ bool readPasswordInput(fw::MainWindowLogic& form, const QStringList& args) {
 
 int main(int argc, char** argv) {
     // --help and --version need neither a display nor the package.
+    // A reader that goes away (`| head -1`) must not end an upgrade: writes to it fail instead.
+    ::signal(SIGPIPE, SIG_IGN);
     if (const auto status = fw::CommandLineInfo::answer(argc, argv))
         return *status;
     if (fw::jsonLinesOutput())

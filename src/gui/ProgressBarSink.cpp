@@ -15,6 +15,8 @@ ProgressBarSink::ProgressBarSink(QProgressBar* bar, const HeadlessPolicy& policy
 }
 
 void ProgressBarSink::setProgressMaximum(qint64 maximum) {
+    // The last bar's held-back end is reported before a new bar replaces it.
+    flushHeadless();
     maximum_ = std::max<qint64>(maximum, 0);
     throttle_.setMaximum(maximum_);
     held_.stop();

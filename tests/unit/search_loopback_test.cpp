@@ -257,6 +257,17 @@ TEST_F(Loopback, JunkIsSkippedAndShortRepliesReadToTheirEnd) {
     EXPECT_EQ(progress.advanced, 8);
 }
 
+TEST_F(Loopback, OversizedDatagramAheadOfTheReplyIsSkipped) {
+    startSim({router(QStringLiteral("127.0.0.11,oversize=2,romid=ABC123,detail=V2.40"))});
+    answering << QStringLiteral("127.0.0.11");
+    flags(0x01);
+    search->SearchDevices(QStringLiteral("127.0.0.11"));
+    ASSERT_EQ(search->devices().count(), 1);
+    EXPECT_EQ(rec(0).type, 1); // found by the query, not only by the echo
+    EXPECT_EQ(rec(0).romId, QStringLiteral("ABC123"));
+    EXPECT_EQ(rec(0).detail, QStringLiteral("V2.40"));
+}
+
 TEST_F(Loopback, ReplyAfterTheWaitIsNotCounted) {
     startSim({router(QStringLiteral("127.0.0.10,delay=500"))});
     answering << QStringLiteral("127.0.0.10");

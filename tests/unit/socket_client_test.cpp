@@ -185,6 +185,62 @@ TEST(SocketClientTest, StalledPeerEndsAtTheTransferTimeOut) {
     EXPECT_EQ(reply, QByteArray("partial"));
 }
 
+TEST(SocketClientTest, SlowReaderKeepsTheBarCloseToWhatItTook) {
+    // A router with a small window that takes 16 KiB at a time, with pauses.
+    constexpr qint64 Image = 1024 * 1024;
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int window = 16 * 1024;
+    ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &len);
+    std::atomic<qint64> taken{0};
+    std::thread router([&] {
+        pollfd p{listener, POLLIN, 0};
+        if (::poll(&p, 1, 5000) != 1)
+            return;
+        const int fd = ::accept(listener, nullptr, nullptr);
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        char buf[16 * 1024];
+        while (taken < Image && std::chrono::steady_clock::now() < deadline) {
+            pollfd q{fd, POLLIN, 0};
+            if (::poll(&q, 1, 100) != 1)
+                continue;
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            taken += n;
+            std::this_thread::sleep_for(2ms);
+        }
+        ::close(fd);
+    });
+    struct Lead : ProgressSink {
+        const std::atomic<qint64>* taken;
+        qint64 position = 0, lead = 0, step = 0;
+        void setProgressMaximum(qint64) override {}
+        void setProgressPosition(qint64) override {}
+        void advanceProgress(qint64 d) override {
+            position += d;
+            step = std::max(step, d);
+            lead = std::max(lead, position - taken->load());
+        }
+    } bar;
+    bar.taken = &taken;
+    SocketClient c;
+    ASSERT_EQ(c.OpenSocket(), 1);
+    ASSERT_EQ(c.ConnectTo(kLoopback, ntohs(sa.sin_port)), 1);
+    EXPECT_EQ(c.SendData(QByteArray(Image, 'x'), &bar), Image);
+    router.join();
+    ::close(listener);
+    EXPECT_EQ(taken.load(), Image);
+    EXPECT_LE(bar.step, Image / 100);
+    EXPECT_LE(bar.lead, 256 * 1024);
+}
+
 class ReceiveToFileTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;

@@ -81,7 +81,7 @@ TEST(TftpEngine, OneFileExactBytesLogStatusesAndTheEnd) {
     EXPECT_EQ(b.counter.load(), 5); // only a later file resets it
     EXPECT_EQ(b.fileOpen, 1);
     EXPECT_TRUE(b.engine.timerActive());
-    EXPECT_EQ(b.view.progressMaximum, 2);
+    EXPECT_EQ(b.view.progressMaximum, 1300);
     ASSERT_EQ(b.sent.size(), 1);
     EXPECT_EQ(b.sent[0].bytes, writeRequest("code.bin.tmp"));
     EXPECT_EQ(b.sent[0].bytes.size(), 9 + 12);
@@ -115,7 +115,7 @@ TEST(TftpEngine, OneFileExactBytesLogStatusesAndTheEnd) {
                                                          std::chrono::milliseconds(5000)}));
     EXPECT_EQ(b.engine.filesStarted(), 1);
     EXPECT_EQ(b.engine.datagramsSent(), 5);
-    EXPECT_EQ(b.view.progressPosition, 5);
+    EXPECT_EQ(b.view.progressPosition, 1300);
 
     const QString P = path;
     EXPECT_EQ(b.view.log,
@@ -185,6 +185,9 @@ TEST(TftpEngine, BlockSizesAtTheEdges) {
         // Block numbers run 1 .. full blocks + 1.
         EXPECT_EQ(b.sent.size(), 1 + c.blockSizes.size());
         EXPECT_EQ(b.engine.transferState(), TTFTPForm::AllSent);
+        // The bar counts file bytes: no request, no empty last block.
+        EXPECT_EQ(b.view.progressMaximum, c.size);
+        EXPECT_EQ(b.view.progressPosition, c.size);
     }
 }
 
@@ -203,7 +206,7 @@ TEST(TftpEngine, FileChoiceByAttributeAndRomIdentifierThenNextFiles) {
     const QString boot = b.addFile(QStringLiteral("boot.bin"), pattern(100, 2), plain);
 
     ASSERT_EQ(b.start(QStringLiteral("abc123")), 1);
-    EXPECT_EQ(b.view.progressMaximum, (600 + 100) / 512);
+    EXPECT_EQ(b.view.progressMaximum, 600 + 100);
     EXPECT_TRUE(b.view.log.contains(QStringLiteral("Upgrade File Length : 700")));
     EXPECT_TRUE(b.view.log.contains(
         QStringLiteral("Module name different. Ignore Upgrade File >>") + other));
@@ -386,7 +389,7 @@ TEST(TftpEngine, ErrorPacketFailsAtTheNextTick) {
     ASSERT_EQ(b.start(), 1);
     b.feed(ackPacket(0));
     b.feed(ackPacket(1));
-    EXPECT_EQ(b.view.progressPosition, 3);
+    EXPECT_EQ(b.view.progressPosition, 1024);
     b.feed(errorPacket(3, "Disk full or allocation exceeded"));
     EXPECT_EQ(b.view.progressPosition, 0);
     EXPECT_EQ(b.fileOpen, 0);

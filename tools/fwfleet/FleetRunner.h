@@ -3,9 +3,9 @@
 // child's standard input (never an argument), headless with JSON Lines output, at most `jobs` at
 // a time in file order, each child with a TMPDIR of its own that is removed when it ends. stop()
 // ends the runs in progress (SIGTERM, then SIGKILL after StopGrace) and starts no more. Keeps
-// what the display needs (the running jobs, the latest finished, a count per state) up to date
-// as jobs move, so that nothing has to walk the whole fleet. Main thread of fwfleet, with a
-// running event loop.
+// what the display needs (the running jobs, the latest finished, a count per state) up to date as
+// jobs move, so that nothing has to walk the whole fleet. Main thread of fwfleet, with a running
+// event loop.
 
 #include "FleetJob.h"
 

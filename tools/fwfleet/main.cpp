@@ -30,7 +30,8 @@ const char kDescription[] =
     "Upgrades every router listed in ROUTERS by running \"PROGRAM put ADDRESS - ROMID\"\n"
     "with the password on its standard input (never in an argument), headless\n"
     "(FWUPGRADE_HEADLESS=1, FWUPGRADE_OUTPUT=jsonl), each run with a temporary directory of\n"
-    "its own, and shows one line per router while they run.";
+    "its own, and shows one line per router while they run. Keep ROUTERS readable by its\n"
+    "owner only (chmod 600): fwfleet warns otherwise.";
 
 const char kEpilogue[] = R"(
 A line per router shows address, state, method, percent, seconds and the router's firmware
@@ -101,8 +102,8 @@ std::optional<QByteArray> readRouters(const QString& path, QString* error) {
     } else {
         file.setFileName(path);
         opened = file.open(QIODevice::ReadOnly);
-        const QString warning = opened ? routersFileModeWarning(file.handle(), path) : QString();
-        if (!warning.isEmpty())
+        if (const QString warning = opened ? routersFileModeWarning(file.handle(), path) : QString();
+            !warning.isEmpty())
             std::fprintf(stderr, "%s\n", qPrintable(warning));
     }
     if (!opened) {
@@ -196,8 +197,7 @@ int main(int argc, char** argv) {
         QStringLiteral("One router a line: ADDRESS PASSWORD ROMID, separated by blanks; null "
                        "stands for an empty password or ROM identifier; # starts a comment. "
                        "A malformed line is reported with its number and nothing starts. "
-                       "- reads the lines from standard input. Keep a file readable by its owner "
-                       "only (chmod 600); fwfleet warns otherwise."));
+                       "- reads the lines from standard input."));
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());

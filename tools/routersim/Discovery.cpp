@@ -24,6 +24,7 @@ constexpr int BootDetailOffset = 140;
 constexpr int BootDetailMax = 63;
 constexpr int TftpRomIdMax = 500; // the answer stays within one 516-byte TFTP packet
 constexpr int DefaultRomIdMax = 27;
+constexpr int OversizeBytes = 1400; // more than the largest receive size of any probe (548)
 const QByteArray LoaderTag("$Kestro");
 
 // Writes text (cut to max) at offset; the zeros around it are already there.
@@ -201,6 +202,8 @@ QList<QByteArray> Discovery::answersFor(const RouterConfig& r, unsigned kind) {
     if (r.cut >= 0)
         a.truncate(r.cut);
     QList<QByteArray> out;
+    for (int i = 0; i < r.oversize; ++i)
+        out << QByteArray(OversizeBytes, 'O');
     if (kind == Answer::Boot || kind == Answer::Tftp) {
         for (int i = 0; i < r.junk; ++i)
             out << junk(kind);

@@ -40,7 +40,8 @@ public:
     static QByteArray junk(unsigned answer);
     // Which Answer bit a request asks for (0: none of the discovery requests).
     static unsigned requestKind(Service service, const QByteArray& request);
-    // Every datagram a router sends for one request, in order (junk, answer, extra copies).
+    // Every datagram a router sends for one request, in order (oversized ones, junk, answer,
+    // extra copies).
     static QList<QByteArray> answersFor(const RouterConfig& r, unsigned kind);
 
 signals:

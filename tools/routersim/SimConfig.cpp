@@ -16,6 +16,7 @@ const QStringList KnownKeys{QStringLiteral("state"),   QStringLiteral("romid"),
                             QStringLiteral("answers"), QStringLiteral("junk"),
                             QStringLiteral("extra"),   QStringLiteral("short"),
                             QStringLiteral("cut"),     QStringLiteral("delay"),
+                            QStringLiteral("oversize"),
                             QStringLiteral("restart"), QStringLiteral("newdetail")};
 
 // Counts larger than this are a typo, not a test.
@@ -173,6 +174,8 @@ std::optional<RouterConfig> SimConfig::parseRouter(const QString& spec, QString*
                 r.cut = n;
             else if (key == u"delay")
                 r.delayMs = n;
+            else if (key == u"oversize")
+                r.oversize = n;
         }
         if (!ok) {
             *error = QStringLiteral("bad value for %1: '%2'").arg(key, value);
@@ -252,7 +255,7 @@ QString SimConfig::usage() {
         "       routersim --help | --version\n"
         "router keys: state=normal|default|crashed  romid=TEXT  detail=TEXT  echo=yes|no\n"
         "             answers=none|query+boot+tftp+default  junk=N  extra=N  short=yes|no\n"
-        "             cut=N  delay=MS  restart=SECONDS|never  newdetail=TEXT\n"
+        "             cut=N  delay=MS  oversize=N  restart=SECONDS|never  newdetail=TEXT\n"
         "             (in a TEXT, \\xHH stands for that byte)\n");
 }
 

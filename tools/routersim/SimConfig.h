@@ -35,6 +35,7 @@ struct RouterConfig {
     unsigned answers = 0;      // Answer bits; from the state unless given
     int junk = 0;              // datagrams failing the program's acceptance test before each answer
     int extra = 0;             // further copies of each answer
+    int oversize = 0;          // datagrams larger than any probe's receive size before each answer
     bool shortReplies = false; // answers end right after their last text, without its zero
     int cut = -1;              // every answer cut to this many bytes (-1: not cut)
     int delayMs = 0;           // answers leave this long after the request

@@ -262,7 +262,8 @@ void TFtpClient::Download(const QString& remoteName, const QString& localFile) {
         if (OnTransactionStart)
             OnTransactionStart(*this);
         QFile out(localFile);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        // Unbuffered: each block's write is checked whole (a full disk fails here, not at close).
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
             throw FtpException(QStringLiteral("Cannot create file ") + localFile);
         QByteArray block(BufferSize, '\0');
         data_->TimerOn();

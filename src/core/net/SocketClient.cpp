@@ -81,6 +81,7 @@ int SocketClient::OpenSocket() {
         return -1;
     }
     platformSetTransferTimeout(h, transferTimeout_);
+    platformSetSendBuffer(h, SendBuffer);
     if (!platformSetNoDelay(h))
         return -10;
     return 1;
@@ -184,7 +185,7 @@ qint64 SocketClient::SendData(const char* data, qint64 length, ProgressSink* pro
         if (!waitWithinDeadline(Direction::Send) || !readyFor(Direction::Send))
             return -1;
         int err = 0;
-        const qint64 n = platformSend(h, data + sent, length - sent, &err);
+        const qint64 n = platformSend(h, data + sent, std::min(length - sent, SendChunk), &err);
         if (n < 0) {
             setSocketError(QStringLiteral("Send Data Error: "), err);
             return -1;
@@ -281,7 +282,9 @@ qint64 SocketClient::ReceiveToFile(const QString& path, ProgressSink* progress, 
         }
     }
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Unbuffered: every write reaches the file system and is checked whole there, so a full
+    // disk is this read's failure, not a loss at close.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         lastError = QStringLiteral("ROM file create error");
         return -1;
     }
@@ -317,8 +320,8 @@ qint64 SocketClient::ReceiveToFile(const QString& path, ProgressSink* progress, 
             over = written + body - bodyLimit;
             body -= over;
         }
-        if (file.write(chunk.data() + bodyStart, body) != body) {
-            lastError = QStringLiteral("ROM file write error");
+        if (body > 0 && file.write(chunk.data() + bodyStart, body) != body) {
+            lastError = QStringLiteral("ROM file write error: ") + path;
             return -1;
         }
         written += body;

@@ -82,6 +82,10 @@ void SocketClient::platformSetTransferTimeout(Handle h, std::chrono::millisecond
     ::setsockopt(int(h), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
+void SocketClient::platformSetSendBuffer(Handle h, int bytes) {
+    ::setsockopt(int(h), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+}
+
 bool SocketClient::platformConnect(Handle h, quint32 addressHostOrder, quint16 port,
                                    std::chrono::milliseconds timeout,
                                    const std::function<void()>& idle) {

@@ -45,10 +45,13 @@ public:
     // lastError() set on failure.
     bool send(const QByteArray& datagram, unsigned interfaceIndex = 0);
 
+    // A datagram that was taken from the socket but carries nothing usable: empty, or larger
+    // than the capacity. The next one may be fine.
+    static constexpr int Skipped = -2;
+
     // Non-blocking: the next waiting datagram's length (1 ... capacity) with its sender; 0 when
-    // none waits (or it was empty); -1 on error or when the datagram was larger than capacity
-    // (it is consumed, as the platform the program comes from reports it). *arrivalInterface
-    // gets the index of the interface it came in on (0 when unknown).
+    // none waits; Skipped for an empty or oversized datagram (consumed); -1 on error.
+    // *arrivalInterface gets the index of the interface it came in on (0 when unknown).
     int receiveFrom(char* buffer, int capacity, QString* fromAddress, quint16* fromPort,
                     unsigned* arrivalInterface = nullptr);
 

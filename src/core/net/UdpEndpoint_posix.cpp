@@ -135,8 +135,8 @@ int UdpEndpoint::receiveFrom(char* buffer, int capacity, QString* fromAddress, q
     const ssize_t n = ::recvmsg(fd_, &message, MSG_DONTWAIT | MSG_TRUNC);
     if (n < 0)
         return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
-    if (n > capacity)
-        return -1;
+    if (n == 0 || n > capacity)
+        return Skipped;
     if (fromAddress) {
         char text[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);

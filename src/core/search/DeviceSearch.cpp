@@ -152,6 +152,9 @@ bool DeviceSearch::Probe(int kind, const QString& address, quint16 port) {
         for (int i = 0; i < MaxDatagramsPerProbe; ++i) {
             const int n = udpSocket1_.receiveFrom(buffer.data(), int(buffer.size()), &sender,
                                                   nullptr, &arrival);
+            // One oversized or empty datagram must not hide the replies behind it.
+            if (n == UdpEndpoint::Skipped)
+                continue;
             if (n < 1)
                 break;
             handleReply(kind, buffer.left(n), sender,

@@ -6,6 +6,7 @@
 #include "transfer/FileAttributes.h"
 #include "transfer/Phase.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace fw {
@@ -95,12 +96,13 @@ int TTFTPForm::TftpUpgrade(StopCounter& stopCounter, std::atomic<qint16>& phase,
     state_ = 0;
     mode_ = OctetMode;
     datagramsSent_ = 0;
+    bytesSent_ = 0;
     blockCounter_ = 0;
     running_ = true;
     timer_.start();
 
-    // -1 / 512 is 0: an unknown length shows an empty bar.
-    sinks_.setProgressMaximum(totalLength_ / TftpPacket::BlockSize);
+    // The bar counts file bytes, like the other methods; an unknown length shows an empty bar.
+    sinks_.setProgressMaximum(std::max<qint64>(totalLength_, 0));
     sinks_.setProgressPosition(0);
 
     if (link_ && !link_->open()) {
@@ -254,7 +256,6 @@ void TTFTPForm::UdpEndpoint1DataSend() {
     logLine(QStringLiteral("Sent ") + QString::number(datagramsSent_) + QStringLiteral(" .."));
     sinks_.setStatus(BeginningStatus);
     ++datagramsSent_;
-    sinks_.setProgressPosition(datagramsSent_);
 }
 
 void TTFTPForm::logLine(const QString& line) {
@@ -352,6 +353,11 @@ void TTFTPForm::sendNextBlock(quint16 block, int length) {
     }
     sendAwaited(TftpPacket::data(block, payload), QStringLiteral("block ") + QString::number(block));
     ++blockCounter_;
+    // Only file bytes move the bar: not the requests, not an empty last block.
+    if (!payload.isEmpty()) {
+        bytesSent_ += payload.size();
+        sinks_.setProgressPosition(bytesSent_);
+    }
 }
 
 void TTFTPForm::failNow() {
@@ -387,7 +393,7 @@ void TTFTPForm::finishSuccess() {
     state_ = 0;
     closeFile();
     timer_.stop();
-    sinks_.setProgressPosition(totalLength_ / TftpPacket::BlockSize);
+    sinks_.setProgressPosition(std::max<qint64>(totalLength_, 0));
     logLine(QStringLiteral(" Recover Success"));
     if (stopCounter_)
         *stopCounter_ = StopCode::TftpRebooting;

@@ -140,6 +140,7 @@ private:
     bool running_ = false;
     qint64 totalLength_ = 0;
     int datagramsSent_ = 0;
+    qint64 bytesSent_ = 0; // file bytes of the data blocks sent, for the bar
     int filesStarted_ = 0;
     QByteArray mode_ = "octet";
 

@@ -34,9 +34,9 @@ void TftpUdpLink::drain() {
         quint16 port = 0;
         const int n = endpoint_.receiveFrom(buffer.data(), int(buffer.size()), &from, &port);
         if (n == 0)
-            return; // nothing waits (an empty datagram is dropped the same way)
+            return; // nothing waits
         if (n < 0)
-            continue; // oversized (consumed) or a transient error
+            continue; // empty or oversized (consumed), or a transient error
         if (receiver_)
             receiver_(QByteArray(buffer.data(), n), from, port);
     }

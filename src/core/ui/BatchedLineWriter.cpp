@@ -18,6 +18,8 @@ BatchedLineWriter::~BatchedLineWriter() {
 
 void BatchedLineWriter::writeLine(const QString& line) {
     QMutexLocker lock(&mutex_);
+    if (failed_)
+        return;
     const bool wasEmpty = buffer_.isEmpty();
     buffer_ += line.toLocal8Bit();
     buffer_ += '\n';
@@ -40,11 +42,15 @@ void BatchedLineWriter::flush() {
 }
 
 void BatchedLineWriter::flushLocked() {
+    if (failed_)
+        return;
     if (!buffer_.isEmpty()) {
         std::fwrite(buffer_.constData(), 1, size_t(buffer_.size()), stream_);
         buffer_.clear();
     }
-    std::fflush(stream_);
+    // Nobody reads any more: the run goes on without these lines.
+    if (std::fflush(stream_) != 0 || std::ferror(stream_))
+        failed_ = true;
     sinceWrite_.start();
 }
 

@@ -3,7 +3,8 @@
 // ShowInterval goes out at once; lines that follow it closer are kept and go out together
 // ShowInterval later (through the event loop of the thread that made the writer), when they
 // pass FlushBytes, at flush() and at destruction. A run that logs per datagram thus costs one
-// write per batch, not one per line. Any thread may write.
+// write per batch, not one per line. Once the stream fails (a closed pipe), later lines are
+// dropped. Any thread may write.
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -40,6 +41,7 @@ private:
     QByteArray buffer_;
     QTimer timer_;
     QElapsedTimer sinceWrite_; // invalid until the first write
+    bool failed_ = false;
 };
 
 } // namespace fw

@@ -13,8 +13,10 @@ void ProgressThrottle::setMaximum(qint64 maximum) {
 std::optional<qint64> ProgressThrottle::offer(qint64 position, std::chrono::milliseconds now) {
     position_ = std::clamp<qint64>(position, 0, maximum_);
     const qint64 moved = position_ > reported_ ? position_ - reported_ : reported_ - position_;
-    // Compared as moved/maximum >= 1/100 without overflow for any byte count.
-    if (maximum_ == 0 || moved < maximum_ / 100 + (maximum_ % 100 != 0 ? 1 : 0)) {
+    // Compared as moved/maximum >= 1/100 without overflow for any byte count. The full bar is
+    // always worth a report, however small its last step.
+    const bool full = position_ == maximum_ && moved > 0;
+    if (maximum_ == 0 || (!full && moved < maximum_ / 100 + (maximum_ % 100 != 0 ? 1 : 0))) {
         pending_ = false;
         return std::nullopt;
     }

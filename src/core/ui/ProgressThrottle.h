@@ -1,7 +1,8 @@
 #pragma once
 // Which progress positions a headless run reports: a move of at least one percent of the
-// maximum since the last report, and at most one report per MinGap. A move that comes too soon
-// is reported once the gap has passed (the caller arms a timer for wait()). One thread.
+// maximum since the last report (or any move that fills the bar), and at most one report per
+// MinGap. A move that comes too soon is reported once the gap has passed (the caller arms a
+// timer for wait()). One thread.
 
 #include <QtGlobal>
 #include <chrono>
