@@ -3,6 +3,7 @@
 as the packaging tool lays them out, settings and message records, notes, the router's HTTP and
 FTP replies, TFTP acknowledgement scripts and discovery replies. Run it again after a format
 changes; the seeds are kept small."""
+import hashlib
 import os
 import struct
 
@@ -23,6 +24,20 @@ def package(body, records, version=4):
     table = b"".join(struct.pack("<I", length - o) for o in offsets)
     trailer = table + struct.pack("<HHH", version, n, 14 + 4 * n) + SIG
     return bytes(out) + b"".join(blobs) + trailer
+
+
+def with_digest(records, flip=None):
+    """The records after a digest record, as fwpack makes it; `flip` damages one data byte of
+    that record index after the digest is taken."""
+    def covered(name, attr, data):
+        return struct.pack(">H", attr) + name.ljust(32, b"\0")[:32] + data
+    table = b"".join(hashlib.sha256(covered(*r)).digest() for r in records)
+    out = [(b"package.sha256", 0x2000, table)]
+    for i, (name, attr, data) in enumerate(records):
+        if i == flip:
+            data = data[:-1] + bytes([data[-1] ^ 1])
+        out.append((name, attr, data))
+    return out
 
 
 def message(name=b"QEMO-note", caption=b"Important", live=50, text=b"{\\rtf1 Do not\\b  switch off\\par}"):
@@ -80,6 +95,11 @@ seeds = {
         "no_package": b"MZ plain executable without a package",
         "old_version": package(b"MZ", [(b"a.bin", 0x080D, b"x")], version=3),
         "empty_records": package(b"MZ", [(b"a.bin", 0x080D, b""), (b"b.bin", 0x0811, b"")]),
+        "digest_whole": package(b"MZ", with_digest([(b"control.cfg", 0x1000, settings()),
+                                                    (b"QEMO-note.msg", 0x0401, message()),
+                                                    (b"code.bin", 0x080D, b"firmware" * 8)])),
+        "digest_mismatch": package(b"MZ", with_digest([(b"QEMO-note.msg", 0x0401, message()),
+                                                       (b"code.bin", 0x080D, b"firmware" * 8)], flip=1)),
     },
     "settings": {
         "shipped": settings(),

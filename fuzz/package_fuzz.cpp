@@ -1,6 +1,7 @@
 // The package reader over a hostile executable: whatever the trailer and records say, every file
 // is written inside the private directory, no file is larger than the executable, at most 64
 // files are listed, the body copy is a prefix of the executable, and destruction leaves nothing.
+// A package refused by its digest has nothing extracted left at once and said so in one box.
 
 #include "FuzzSupport.h"
 #include "package/EmbeddedPackage.h"
@@ -51,7 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         EmbeddedPackage reader(rec.sinks(), base);
         const qint32 result = reader.ReadinputExeFile(exePath);
-        require(result >= -2, "result is -2, -1, 0 or a byte count");
+        require(result >= EmbeddedPackage::Damaged, "result is -3, -2, -1, 0 or a byte count");
+        if (result == EmbeddedPackage::Damaged) {
+            require(reader.extractionList().count == 0, "a damaged package lists nothing");
+            require(entriesOf(reader.extractionDirectory()).isEmpty(),
+                    "a damaged package leaves nothing extracted");
+            require(rec.boxes.size() == 1, "a damaged package shows one box");
+        }
         require(result <= qint64(size), "no more data bytes than the executable holds");
         require(reader.fileCount() <= EmbeddedPackage::MaxFiles, "at most 64 files");
         const ExtractionList& list = reader.extractionList();

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build and test fwupgrade. Safe to run again.
 set -euo pipefail
-pkgs=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev googletest
+pkgs=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libssl-dev libgtest-dev googletest
       iproute2 util-linux xvfb xauth python3 curl
       # real peers and desktop for the end-to-end tests
       vsftpd tftpd-hpa tftp-hpa openbox xdotool x11-apps x11-utils imagemagick

@@ -2,12 +2,14 @@
 // test's private network namespace: the command-line put, the put started by the packed
 // settings, refused passwords and a router that stalls until the watchdog ends the run.
 
+#include "package/PackageFormat.h"
 #include "support/HeadlessProgram.h"
 #include "support/NetNamespace.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -63,6 +65,19 @@ protected:
             Router + QStringLiteral(":body=") + path("body.bin") + QStringLiteral(",") + web});
         QString error;
         ASSERT_TRUE(sim->start(&error)) << error.toStdString();
+    }
+
+    // Writes DIR/NAME, executable.
+    QString writeProgram(const char* name, const QByteArray& bytes) const {
+        QFile f(path(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        EXPECT_EQ(f.write(bytes), bytes.size());
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return f.fileName();
+    }
+    static QByteArray readAll(const QString& file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
     QByteArray body() const {
@@ -167,6 +182,79 @@ TEST_F(UpgradeHeadless, PutWithoutAFileSendsThePackagedFirmware) {
     EXPECT_TRUE(r.out.contains("Imbed File Attrib : 2061\n")) << why; // the package was listed
     // The packed settings are not read: the command line decides.
     EXPECT_FALSE(r.out.contains("Set PassWd")) << why;
+}
+
+TEST_F(UpgradeHeadless, ADamagedPackageIsRefusedBeforeAnyByteReachesTheRouter) {
+    startRouter(QStringLiteral("password=s3cret"));
+    const QString program = pack({});
+    const QByteArray packed = readAll(program);
+    const QByteArray settings = readAll(path("set.bin"));
+    ASSERT_EQ(settings.size(), 224);
+    const QStringList put = {QStringLiteral("put"), Router, QStringLiteral("s3cret"),
+                             QStringLiteral("ABC123")};
+    // The extracted files go to a directory of the test's own, to see that none is left.
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+    // The program's private directories (Qt keeps a runtime directory there too).
+    const auto extracted = [&] {
+        return QDir(tmp.path()).entryList({QStringLiteral("fwupgrade-*")},
+                                          QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    };
+    const struct {
+        QByteArray part;
+        const char* name;
+    } parts[] = {{firmware, "fw.bin"}, {settings, "set.bin"}};
+    for (const auto& p : parts) {
+        QByteArray bad = packed;
+        const qsizetype at = bad.lastIndexOf(p.part) + p.part.size() / 2;
+        ASSERT_GT(at, p.part.size() / 2);
+        bad[at] = char(bad[at] ^ 0x40);
+        const QString damaged = writeProgram("damaged", bad);
+        const ProgramRun r = runHeadless(damaged, put);
+        const std::string why = describe(r).toStdString();
+        EXPECT_EQ(r.exitCode, 2) << why;
+        EXPECT_TRUE(r.err.contains(QByteArray("box: Package Error: The package is damaged: ") +
+                                   p.name + " does not match its digest\n"))
+            << why;
+        EXPECT_FALSE(r.out.contains("Unsing")) << why;
+        EXPECT_FALSE(uploaded());
+        EXPECT_EQ(extracted(), QStringList());
+        const ProgramRun v = runProgram(fwpackPath(), {QStringLiteral("verify"), damaged},
+                                        QProcessEnvironment::systemEnvironment(),
+                                        HeadlessRunTimeout);
+        EXPECT_EQ(v.exitCode, 1) << v.err.toStdString();
+    }
+
+    // The same program as packed: checked and sent.
+    const ProgramRun r = runHeadless(program, put);
+    qputenv("TMPDIR", oldTmp);
+    const std::string why = describe(r).toStdString();
+    EXPECT_EQ(r.exitCode, 0) << why;
+    EXPECT_EQ(body(), expectedBody(firmware));
+    EXPECT_FALSE(r.out.contains("carries no digest")) << why;
+    EXPECT_EQ(extracted(), QStringList());
+    EXPECT_EQ(runProgram(fwpackPath(), {QStringLiteral("verify"), program},
+                         QProcessEnvironment::systemEnvironment(), HeadlessRunTimeout)
+                  .exitCode,
+              0);
+}
+
+TEST_F(UpgradeHeadless, APackageWithoutADigestStillUpgradesAndSaysSo) {
+    // Packed before digests existed: the program itself, then the image, and no digest record.
+    startRouter(QStringLiteral("password=s3cret"));
+    const QByteArray old = fw::PackageFormat::buildPackage(readAll(fwupgradePath()),
+                                                           {{"fw.bin", 0x080D, firmware}});
+    ASSERT_FALSE(old.isEmpty());
+    const ProgramRun r = runHeadless(writeProgram("old", old),
+                                     {QStringLiteral("put"), Router, QStringLiteral("s3cret"),
+                                      QStringLiteral("ABC123")});
+    const std::string why = describe(r).toStdString();
+    EXPECT_EQ(r.exitCode, 0) << why;
+    EXPECT_EQ(body(), expectedBody(firmware));
+    EXPECT_EQ(r.out.count("The package carries no digest: its files are extracted unchecked\n"), 1)
+        << why;
 }
 
 FW_NETNS_TEST_MAIN(QCoreApplication)

@@ -4,6 +4,7 @@
 #include "settings/SettingsRecord.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -124,7 +125,8 @@ TEST_F(FwpackTest, HelpDescribesEveryCommand) {
     const ToolRun r = run({QStringLiteral("--help")});
     EXPECT_EQ(r.exitCode, 0);
     for (const char* part :
-         {"create -o OUT BASE FILE[:ATTR[:NAME]]...", "list FILE", "extract [--force] FILE DIR",
+         {"create -o OUT BASE FILE[:ATTR[:NAME]]...", "list FILE", "verify PROGRAM",
+          "extract [--force] FILE DIR",
           "settings -o OUT", "message -o OUT", "--malformed KIND", "record-length-short"})
         EXPECT_TRUE(r.out.contains(QLatin1String(part))) << part;
     EXPECT_EQ(run({}).exitCode, 2);
@@ -196,17 +198,28 @@ TEST_F(FwpackTest, ListShowsRecordsBitsAndSections) {
     const ToolRun r = run({"list", "pkg"});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 9) << r.out.toStdString();
+    ASSERT_EQ(lines.size(), 14) << r.out.toStdString();
     EXPECT_EQ(lines[0], QStringLiteral("format version: 4"));
-    EXPECT_EQ(lines[1], QStringLiteral("records: 3"));
+    EXPECT_EQ(lines[1], QStringLiteral("records: 4"));
     EXPECT_EQ(lines[2], QStringLiteral("body: 20 bytes"));
-    EXPECT_EQ(lines[3], QStringLiteral("package: %1 bytes (trailer 26)").arg(3 * 48 + 26));
+    EXPECT_EQ(lines[3], QStringLiteral("package: %1 bytes (trailer 30)").arg(38 + 96 + 3 * 48 + 30));
     EXPECT_TRUE(lines[5].contains(QRegularExpression(
-        QStringLiteral("^ +0  0x0814 +A +10 +a\\.bin +upgrade,normal,section=1$"))))
+        QStringLiteral("^ +0  0x2000 +- +96 +package\\.sha256 +digest$"))))
         << lines[5].toStdString();
-    EXPECT_TRUE(lines[6].contains(QStringLiteral("0x08E0     T")));
-    EXPECT_TRUE(lines[7].contains(QStringLiteral("settings")));
-    EXPECT_EQ(lines[8], QStringLiteral("sections: AT"));
+    EXPECT_TRUE(lines[6].contains(QRegularExpression(
+        QStringLiteral("^ +1  0x0814 +A +10 +a\\.bin +upgrade,normal,section=1$"))))
+        << lines[6].toStdString();
+    // The digest covers the attribute and the stored name field as stored, then the data.
+    const QByteArray covered =
+        QByteArray("\x08\x14" "a.bin", 7) + QByteArray(27, '\0') + QByteArray(10, 'a');
+    EXPECT_EQ(lines[7], QStringLiteral("       sha256 %1  matches")
+                            .arg(QLatin1String(
+                                QCryptographicHash::hash(covered, QCryptographicHash::Sha256)
+                                    .toHex())));
+    EXPECT_TRUE(lines[8].contains(QStringLiteral("0x08E0     T")));
+    EXPECT_TRUE(lines[10].contains(QStringLiteral("settings")));
+    EXPECT_EQ(lines[12], QStringLiteral("sections: AT"));
+    EXPECT_EQ(lines[13], QStringLiteral("digest: all 3 files match"));
 
     ASSERT_EQ(run({"create", "-o", "v3", "--format-version", "3", "base", "a.bin"}).exitCode, 0);
     const ToolRun v3 = run({"list", "v3"});
@@ -237,7 +250,7 @@ TEST_F(FwpackTest, CreateRefusesBadInputAndLeavesTheOutputAlone) {
         {{"a.bin:0x2800"}, "sets unused bits 0x2000"},
         {{"a.bin:section=16"}, "section \"16\" is not 0..15"},
         {{"missing.bin"}, "missing.bin: no such file"},
-        {many, "65 files given; a package holds at most 64"},
+        {many.mid(0, 64), "64 files given; a package holds at most 63 besides its digest"},
     };
     for (const Case& c : cases) {
         const ToolRun r = run(QStringList{"create", "-o", "pkg", "base"} + c.files);
@@ -250,11 +263,12 @@ TEST_F(FwpackTest, CreateRefusesBadInputAndLeavesTheOutputAlone) {
     EXPECT_EQ(run({"create", "base", "a.bin"}).exitCode, 2);
     EXPECT_EQ(contents(QStringLiteral("pkg")), QByteArray("previous contents"));
 
-    // Sixty-four files are fine, and the output replaces the old file in one step.
-    const ToolRun ok = run(QStringList{"create", "-o", "pkg", "base"} + many.mid(0, 64));
+    // Sixty-three files and their digest record are fine (64 records, which any version of
+    // the program reads), and the output replaces the old file in one step.
+    const ToolRun ok = run(QStringList{"create", "-o", "pkg", "base"} + many.mid(0, 63));
     EXPECT_EQ(ok.exitCode, 0) << ok.err.toStdString();
     EXPECT_EQ(entries(), before);
-    EXPECT_EQ(readWithProgram(QStringLiteral("pkg")), 64);
+    EXPECT_EQ(readWithProgram(QStringLiteral("pkg")), 63);
 }
 
 TEST_F(FwpackTest, MalformedPackagesAreRefusedByTheProgram) {
@@ -296,6 +310,50 @@ TEST_F(FwpackTest, MalformedPackagesAreRefusedByTheProgram) {
     EXPECT_EQ(readWithProgram(QStringLiteral("bad")), -1);
     EXPECT_EQ(boxes.texts, QStringList{"Max Add File is 64"});
     EXPECT_EQ(reader->fileCount(), 64);
+}
+
+TEST_F(FwpackTest, VerifyListAndExtractTellAWholePackageFromADamagedOne) {
+    QByteArray image(5000, 'i');
+    file(QStringLiteral("a.bin"), image);
+    file(QStringLiteral("s.cfg"), QByteArray(224, 's'));
+    ASSERT_EQ(run({"create", "-o", "pkg", "base", "a.bin", "s.cfg:settings"}).exitCode, 0);
+    const ToolRun whole = run({"verify", "pkg"});
+    EXPECT_EQ(whole.exitCode, 0) << whole.err.toStdString();
+    EXPECT_EQ(whole.out, QStringLiteral("a.bin: matches its digest\ns.cfg: matches its digest\n"
+                                        "pkg: whole, 2 files match their digests\n"));
+
+    QByteArray bytes = contents(QStringLiteral("pkg"));
+    const qsizetype at = bytes.indexOf(QByteArray(224, 's')) + 7;
+    bytes[at] = 't';
+    file(QStringLiteral("bad"), bytes);
+    const ToolRun damaged = run({"verify", "bad"});
+    EXPECT_EQ(damaged.exitCode, 1);
+    EXPECT_TRUE(damaged.out.contains(QStringLiteral("s.cfg: does NOT match its digest\n")));
+    EXPECT_EQ(damaged.err, QStringLiteral("fwpack: bad: damaged: s.cfg does not match its digest\n"));
+    const ToolRun list = run({"list", "bad"});
+    EXPECT_EQ(list.exitCode, 1);
+    EXPECT_TRUE(list.out.contains(QStringLiteral("DOES NOT MATCH (the digest record holds ")));
+    EXPECT_TRUE(list.out.endsWith(QStringLiteral("digest: DAMAGED, 1 of 2 files do not match\n")));
+    const ToolRun extract = run({"extract", "bad", "out"});
+    EXPECT_EQ(extract.exitCode, 1);
+    EXPECT_TRUE(extract.err.contains(QStringLiteral("record 2: s.cfg does not match its digest")));
+    EXPECT_TRUE(QDir(dir.filePath(QStringLiteral("out"))).isEmpty());
+    EXPECT_EQ(readWithProgram(QStringLiteral("bad")), EmbeddedPackage::Damaged);
+    EXPECT_EQ(boxes.texts,
+              QStringList{"The package is damaged: s.cfg does not match its digest"});
+
+    // Packed before digests: the program takes it; verify cannot call it whole.
+    file(QStringLiteral("old"),
+         PackageFormat::buildPackage(contents(QStringLiteral("base")), {{"a.bin", 0x080D, image}}));
+    const ToolRun old = run({"verify", "old"});
+    EXPECT_EQ(old.exitCode, 1);
+    EXPECT_EQ(old.err, QStringLiteral("fwpack: old: carries no digest; its files cannot be checked\n"));
+    const ToolRun oldList = run({"list", "old"});
+    EXPECT_EQ(oldList.exitCode, 0);
+    EXPECT_TRUE(oldList.out.contains(QStringLiteral("  (no digest record)\n")));
+    EXPECT_EQ(run({"verify", "base"}).exitCode, 2);
+    EXPECT_EQ(run({"verify", "missing"}).exitCode, 2);
+    EXPECT_EQ(run({"verify"}).exitCode, 2);
 }
 
 TEST_F(FwpackTest, ExtractWritesStoredNamesAndKeepsExistingFiles) {

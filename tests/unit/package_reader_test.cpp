@@ -187,10 +187,13 @@ TEST_F(PackageReaderTest, ExtractsRecordsByAttributeWithTheirNames) {
     const QByteArray code = pattern(3 * 1024 * 1024 + 17, 4); // several buffer rounds
     const QByteArray message = sampleMessage().serialize();
     const QByteArray kept = pattern(10, 5);
-    const QByteArray exe = pf::buildPackage(kBody, {{"control.cfg", 0x1000, settings},
-                                                    {"code.bin", 0x080D, code},
-                                                    {"note.msg", 0x0401, message},
-                                                    {"keep.bin", 0x0904, kept}});
+    // As fwpack makes it: the digest record first, checked, neither extracted nor listed.
+    const QByteArray exe = pf::buildPackage(kBody,
+                                            {{"control.cfg", 0x1000, settings},
+                                             {"code.bin", 0x080D, code},
+                                             {"note.msg", 0x0401, message},
+                                             {"keep.bin", 0x0904, kept}},
+                                            {}, true);
     const qint32 total = read(exe);
     EXPECT_TRUE(box.calls.isEmpty());
     EXPECT_EQ(total, settings.size() + code.size() + message.size() + kept.size());
@@ -236,6 +239,52 @@ TEST_F(PackageReaderTest, ExtractsRecordsByAttributeWithTheirNames) {
 
     reader.reset();
     EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(QLatin1Char(' ')).toStdString();
+}
+
+TEST_F(PackageReaderTest, AFileThatDoesNotMatchItsDigestEndsTheReadingWithNothingLeft) {
+    const QByteArray settings = pattern(224, 3);
+    const QByteArray message = sampleMessage().serialize();
+    const QByteArray code = pattern(1500000, 4);
+    const QByteArray exe = pf::buildPackage(kBody,
+                                            {{"control.cfg", 0x1000, settings},
+                                             {"note.msg", 0x0401, message},
+                                             {"code.bin", 0x080D, code}},
+                                            {}, true);
+    const qsizetype codeAt = exe.indexOf(code);
+    struct Flip {
+        qsizetype at;
+        const char* name;
+    };
+    const Flip flips[] = {
+        {exe.indexOf(settings) + 100, "control.cfg"},
+        {exe.indexOf(message) + 130, "note.msg"}, // never shown
+        {codeAt + code.size() - 1, "code.bin"},
+        {codeAt - 33, "code.bin"}, // its attribute, 0x080D -> 0x080C
+        {codeAt - 20, "code.bin"}, // its stored name's zero padding
+        {kBody.size() + 4, "package.sha256"}, // the digest record's own attribute
+    };
+    for (const Flip& f : flips) {
+        QByteArray bad = exe;
+        bad[f.at] = char(bad[f.at] ^ 0x01);
+        box.calls.clear();
+        window.shown.clear();
+        EXPECT_EQ(read(bad), EmbeddedPackage::Damaged) << f.name;
+        expectOnlyBox(QStringLiteral("The package is damaged: %1 does not match its digest")
+                          .arg(QLatin1String(f.name)),
+                      QStringLiteral("Package Error"), BoxButtons::Ok);
+        EXPECT_EQ(box.calls.value(0).icon, BoxIcon::Error);
+        EXPECT_EQ(reader->extractionList().count, 0);
+        EXPECT_EQ(window.shown.size(), qsizetype(QByteArray(f.name) == "code.bin")) << f.name;
+        // Removed at once, before the reader is gone: only its empty private directory is left.
+        EXPECT_EQ(leftovers(), QStringList{QFileInfo(reader->extractionDirectory()).fileName()});
+    }
+    EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(QLatin1Char('\n')).toStdString();
+
+    // Without a digest record the files are extracted unchecked, said once in the log.
+    const QByteArray plain = pf::buildPackage(kBody, {{"code.bin", 0x080D, code}});
+    EXPECT_EQ(read(plain), code.size());
+    EXPECT_EQ(log.lines, QStringList{"The package carries no digest: its files are extracted "
+                                     "unchecked"});
 }
 
 TEST_F(PackageReaderTest, RecordsWithoutDataYieldZeroButAreListed) {

@@ -46,7 +46,7 @@ QString writeExe(FormHarness& h, const QList<MemoryRecord>& records,
     const QString path = h.temp.filePath(QStringLiteral("fwupgrade.exe"));
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(PackageFormat::buildPackage(QByteArray(64, 'B'), records, defects));
+    f.write(PackageFormat::buildPackage(QByteArray(64, 'B'), records, defects, true));
     return path;
 }
 
@@ -80,6 +80,23 @@ TEST(StartupPackage, ReaderResults) {
         EXPECT_EQ(h.form.exitStatus, ExitStatus::StartupEnded);
         EXPECT_EQ(h.view.terminateCount, 1);
         EXPECT_EQ(h.view.releaseCount, 1);
+    }
+    {
+        FormHarness h; // damaged: ends the program even when the command line names its own file
+        QFile exe(writeExe(h, {upgradeFile()}));
+        ASSERT_TRUE(exe.open(QIODevice::ReadWrite));
+        QByteArray bytes = exe.readAll();
+        bytes[bytes.size() - 23] = 'X'; // the image's last byte, before the 22-byte trailer
+        ASSERT_TRUE(exe.seek(0) && exe.write(bytes) == bytes.size());
+        exe.close();
+        h.form.FormCreate({QStringLiteral("put"), QStringLiteral("10.0.0.1"), QStringLiteral("pw"),
+                           QStringLiteral("R"), QStringLiteral("/x/fw.bin")},
+                          exe.fileName());
+        ASSERT_EQ(h.view.boxes.size(), 1);
+        EXPECT_EQ(h.view.boxes[0].text,
+                  QStringLiteral("The package is damaged: fw_a.bin does not match its digest"));
+        EXPECT_TRUE(ProcessState::quitAtStart);
+        EXPECT_EQ(h.form.exitStatus, ExitStatus::StartupEnded);
     }
     {
         FormHarness h; // unsupported version: -2, only the reader's own box

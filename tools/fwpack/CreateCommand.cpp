@@ -136,14 +136,17 @@ int runCreate(const QStringList& args) {
             return fail(why);
         inputs.append(*in);
     }
-    if (inputs.size() > pf::MaxRecords && !defects.allowTooManyRecords)
-        return fail(QStringLiteral("%1 files given; a package holds at most %2")
+    // The digest record is one of the 64 records a program reads.
+    if (inputs.size() > pf::MaxRecords - 1 && !defects.allowTooManyRecords)
+        return fail(QStringLiteral("%1 files given; a package holds at most %2 besides its digest")
                         .arg(inputs.size())
-                        .arg(pf::MaxRecords));
+                        .arg(pf::MaxRecords - 1));
 
-    qint64 recordBytes = 0;
+    qint64 dataBytes = 0;
     for (const Input& in : std::as_const(inputs))
-        recordBytes += pf::RecordHeaderSize + in.size;
+        dataBytes += in.size;
+    const qint64 recordBytes = dataBytes + (inputs.size() + 1) * pf::RecordHeaderSize +
+                               inputs.size() * pf::DigestSize;
     if (kinds.contains(QLatin1String("package-length-large")))
         defects.packageLengthDelta = base.size() + 1;
     if (kinds.contains(QLatin1String("package-length-small")))
@@ -167,7 +170,7 @@ int runCreate(const QStringList& args) {
                 *error = QStringLiteral("%1: %2").arg(basePath, baseFile.errorString());
                 return false;
             }
-            if (!writer.appendBody(baseFile)) {
+            if (!writer.appendBody(baseFile) || !writer.beginDigest(int(inputs.size()))) {
                 *error = writer.errorString();
                 return false;
             }
@@ -191,10 +194,10 @@ int runCreate(const QStringList& args) {
         &why);
     if (!ok)
         return fail(why);
-    out(QStringLiteral("%1: %2 files, %3 bytes of data")
+    out(QStringLiteral("%1: %2 files, %3 bytes of data, and their digests")
             .arg(parser.value(output))
             .arg(inputs.size())
-            .arg(recordBytes - qint64(inputs.size()) * pf::RecordHeaderSize));
+            .arg(dataBytes));
     return ExitOk;
 }
 

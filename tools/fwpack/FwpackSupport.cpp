@@ -134,9 +134,11 @@ QString describeAttribute(quint16 attribute) {
             parts << QLatin1String(b.name);
     if (const int s = fw::SectionOf(attribute))
         parts << QStringLiteral("section=%1").arg(s);
-    if (attribute & kUnusedBits)
-        parts
-            << QStringLiteral("unused=0x%1").arg(attribute & kUnusedBits, 4, 16, QLatin1Char('0'));
+    // Only the package's digest record carries this bit; fwpack sets it, never a user.
+    if (attribute & fw::AttrDigest)
+        parts << QStringLiteral("digest");
+    if (const quint16 unused = attribute & kUnusedBits & ~fw::AttrDigest)
+        parts << QStringLiteral("unused=0x%1").arg(unused, 4, 16, QLatin1Char('0'));
     return parts.isEmpty() ? QStringLiteral("-") : parts.join(QLatin1Char(','));
 }
 

@@ -14,6 +14,7 @@ namespace fwpack {
 inline constexpr int ExitOk = 0;
 inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
+inline constexpr int ExitNoPackage = 2; // fwpack verify: the file carries no package
 
 // "fwpack: <text>" on standard error; returns ExitFailed.
 int fail(const QString& text);
@@ -44,6 +45,7 @@ bool writeAtomically(const QString& path, QFileDevice::Permissions permissions,
 
 int runCreate(const QStringList& args);
 int runList(const QStringList& args);
+int runVerify(const QStringList& args);
 int runExtract(const QStringList& args);
 int runSettings(const QStringList& args);
 int runMessage(const QStringList& args);

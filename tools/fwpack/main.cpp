@@ -16,7 +16,11 @@ Commands:
 
   create -o OUT BASE FILE[:ATTR[:NAME]]...
       Writes OUT: the executable BASE followed by a package of the FILEs, in the
-      order given (at most 64). FILE ends at the first ':'.
+      order given (at most 63), after a digest record "package.sha256"
+      (attribute 0x2000): the SHA-256 of each file's attribute, stored name and
+      data. fwupgrade checks it while it extracts the files and refuses a file
+      that does not match; programs built before digests ignore the record.
+      FILE ends at the first ':'.
       ATTR  the file attribute: a number (0x080D or decimal) or bit names joined
             by commas:
               default   0x0001  sent without a ROM identifier test
@@ -48,12 +52,20 @@ Commands:
 
   list FILE
       Shows the format version, the records (attribute, its bits, section
-      letter, data size, stored name) and the section list. Exit status 1 when
-      fwupgrade would refuse the package.
+      letter, data size, stored name), each file's SHA-256 and whether it
+      matches the digest record, and the section list. Exit status 1 when
+      fwupgrade would refuse the package (a file that does not match, too).
+
+  verify PROGRAM
+      Checks a packed program without running it: every file against the
+      digest record, with the checks fwupgrade applies. Exit status 0 when the
+      package is whole, 1 when it is damaged or carries no digest, 2 when
+      PROGRAM carries no package or cannot be read.
 
   extract [--force] FILE DIR
       Writes each embedded file into DIR (created when missing) under its stored
-      name, with the checks fwupgrade applies. Existing files are kept and the
+      name, with the checks fwupgrade applies, digests included (the digest
+      record itself is not written). Existing files are kept and the
       extraction fails unless --force is given. On failure the files written by
       this run are removed.
 
@@ -95,7 +107,8 @@ Commands:
   --version
       Shows the version.
 
-Exit status: 0 success, 1 failure (message on standard error), 2 usage error.
+Exit status: 0 success, 1 failure (message on standard error), 2 usage error
+(verify: 2 also when PROGRAM carries no package).
 )";
 
 } // namespace
@@ -119,6 +132,8 @@ int main(int argc, char** argv) {
         return fwpack::runCreate(args);
     if (command == QLatin1String("list"))
         return fwpack::runList(args);
+    if (command == QLatin1String("verify"))
+        return fwpack::runVerify(args);
     if (command == QLatin1String("extract"))
         return fwpack::runExtract(args);
     if (command == QLatin1String("settings"))

@@ -3,6 +3,7 @@
 #include "package/ExtractionCleanup.h"
 #include "package/MessageSelection.h"
 #include "package/PackageFormat.h"
+#include "package/Sha256.h"
 #include "package/TempDirectory.h"
 #include "transfer/FileAttributes.h"
 
@@ -35,6 +36,10 @@ const QString kCreateError = QStringLiteral("File create error ");
 const QString kCreateErrorCaption = QStringLiteral("File create error");
 const QString kWriteError = QStringLiteral("Write tmp file Error. Check Disk space !");
 const QString kReadException = QStringLiteral("Error to open file in read_imbed_file function");
+const QString kDamaged = QStringLiteral("The package is damaged: %1 does not match its digest");
+const QString kDamagedCaption = QStringLiteral("Package Error");
+const QString kNoDigest =
+    QStringLiteral("The package carries no digest: its files are extracted unchecked");
 
 constexpr qint32 Failed = -1;
 constexpr qint32 Unsupported = -2;
@@ -58,14 +63,20 @@ EmbeddedPackage::EmbeddedPackage(const Sinks& sinks, const QString& tempBase)
     : sinks_(sinks), tempBase_(TempDirectory::base(tempBase)) {}
 
 EmbeddedPackage::~EmbeddedPackage() {
-    if (tempDir_ && tempDir_->isOpen()) {
-        // Every listed path lies in the private directory and was recorded when it was created;
-        // so was a file that failed half-way and never got listed.
-        for (const QByteArray& name : std::as_const(created_))
-            tempDir_->removeFile(name);
+    removeExtracted();
+    if (tempDir_ && tempDir_->isOpen())
         tempDir_->removeDirectory();
-    }
     ExtractionCleanup::unregisterDirectory(cleanupSlot_);
+}
+
+void EmbeddedPackage::removeExtracted() {
+    // Every listed path lies in the private directory and was recorded when it was created;
+    // so was a file that failed half-way and never got listed.
+    if (tempDir_ && tempDir_->isOpen())
+        for (const QByteArray& name : std::as_const(created_))
+            if (tempDir_->removeFile(name))
+                ExtractionCleanup::unregisterFile(cleanupSlot_, name);
+    created_.clear();
 }
 
 bool EmbeddedPackage::ensureDirectory() {
@@ -103,6 +114,16 @@ char* EmbeddedPackage::copyBuffer() {
 qint32 EmbeddedPackage::readFailure() {
     sinks_.showBox(kReadException, kFileError, BoxButtons::OkCancel);
     return Failed;
+}
+
+qint32 EmbeddedPackage::damaged(const QByteArray& storedName) {
+    // Nothing of a damaged package may be used: the files go before anyone can pick one.
+    removeExtracted();
+    extraction_.clear();
+    fileCount_ = 0;
+    sinks_.showBox(kDamaged.arg(QString::fromLatin1(storedName)), kDamagedCaption, BoxButtons::Ok,
+                   BoxIcon::Error);
+    return Damaged;
 }
 
 qint32 EmbeddedPackage::ReadinputExeFile(const QString& path) {
@@ -197,14 +218,38 @@ qint32 EmbeddedPackage::read_imbed_file(const QString& path) {
 
     qint64 pos = trailer->packageStart();
     const qint64 trailerStart = trailer->trailerStart();
+    // The digest record, when the package has one, comes first: every later record is checked
+    // as it is extracted, before a message file is shown and before anything is sent.
+    pf::DigestTable digests;
+    int first = 0;
+    if (trailer->count > 0) {
+        const auto header = pf::readRecordHeader(exe, pos, trailerStart);
+        if (!header)
+            return readFailure();
+        if (pf::claimsDigest(*header)) {
+            if (!digests.load(exe, pos, *header, trailer->count))
+                return damaged(header->storedName);
+            pos += header->length;
+            first = 1;
+        }
+    }
+    if (!digests.present())
+        sinks_.logLine(kNoDigest);
+    else if (!hash_)
+        hash_ = std::make_unique<Sha256>();
+    Sha256* const hash = digests.present() ? hash_.get() : nullptr;
     qint64 total = 0;
-    for (int i = 0; i < trailer->count; ++i) {
+    for (int i = first; i < trailer->count; ++i) {
         if (fileCount_ >= MaxFiles) {
             sinks_.showBox(kMaxFiles, kMaxFilesCaption, BoxButtons::YesNoCancel);
             return Failed;
         }
         const auto header = pf::readRecordHeader(exe, pos, trailerStart);
         if (!header || !pf::storedNameProblem(header->storedName).isEmpty())
+            return readFailure();
+        // The records must end exactly where the trailer begins: a layout fault, found before
+        // the last record's digest could call it damage.
+        if (i == trailer->count - 1 && pos + header->length != trailerStart)
             return readFailure();
         const quint16 attribute = header->attribute;
         const bool keepName = attribute & (AttrMessageFile | AttrKeepName);
@@ -228,9 +273,12 @@ qint32 EmbeddedPackage::read_imbed_file(const QString& path) {
         const qint64 dataSize = header->dataSize();
         const bool message = attribute & AttrMessageFile;
         QByteArray messageBytes;
+        if (hash)
+            pf::beginRecordDigest(*hash, *header);
         const auto result = exe.seek(pos + pf::RecordHeaderSize)
                                 ? pf::streamCopy(exe, out, dataSize, copyBuffer(),
-                                                 message ? &messageBytes : nullptr, MaxMessageBytes)
+                                                 message ? &messageBytes : nullptr, MaxMessageBytes,
+                                                 hash)
                                 : pf::CopyResult::ReadFailed;
         TempDirectory::makeOwnerWritable(fd);
         out.close();
@@ -240,6 +288,8 @@ qint32 EmbeddedPackage::read_imbed_file(const QString& path) {
             sinks_.showBox(kWriteError, QString(), BoxButtons::YesOnly, BoxIcon::Error);
             return Failed;
         }
+        if (hash && hash->result() != digests.expected(i - first))
+            return damaged(header->storedName);
         total += dataSize;
         if (message && sinks_.messageWindow)
             SelectAndShow(messageBytes, attribute, MessageMode::Menu, QString(), QString(), nullptr,
@@ -249,7 +299,6 @@ qint32 EmbeddedPackage::read_imbed_file(const QString& path) {
                       qint32(std::min<qint64>(dataSize, std::numeric_limits<qint32>::max()))};
         pos += header->length;
     }
-    // The records must end exactly where the trailer begins.
     if (pos != trailerStart)
         return readFailure();
     return qint32(std::min<qint64>(total, std::numeric_limits<qint32>::max()));

@@ -16,6 +16,7 @@ class QFile;
 
 namespace fw {
 
+class Sha256;
 class TempDirectory;
 
 class EmbeddedPackage {
@@ -36,8 +37,11 @@ public:
     EmbeddedPackage(const EmbeddedPackage&) = delete;
     EmbeddedPackage& operator=(const EmbeddedPackage&) = delete;
 
-    // -2 unsupported format version, -1 error reported, 0 no package or no data bytes,
-    // > 0 total data bytes extracted.
+    // A file did not match its digest: the box has been shown and every extracted file removed.
+    static constexpr qint32 Damaged = -3;
+
+    // -3 damaged, -2 unsupported format version, -1 error reported, 0 no package or no data
+    // bytes, > 0 total data bytes extracted (the digest record is not extracted, nor counted).
     qint32 ReadinputExeFile(const QString& path);
     int ListToLog(LogSink& log) const;
     int CountUpgradeFiles() const;
@@ -64,6 +68,8 @@ private:
     // Creates (replacing) a file in the private directory; -1 when it cannot.
     int createTarget(const QByteArray& name);
     qint32 readFailure();
+    qint32 damaged(const QByteArray& storedName);
+    void removeExtracted();
     char* copyBuffer();
 
     Sinks sinks_;
@@ -73,6 +79,7 @@ private:
     int cleanupSlot_ = -1;
     QList<QByteArray> created_; // every name created in the private directory
     std::unique_ptr<char[]> buffer_;
+    std::unique_ptr<Sha256> hash_;
     std::array<FileEntry, MaxFiles> files_{};
     int fileCount_ = 0;
     ExtractionList extraction_;

@@ -1,5 +1,8 @@
 #include "package/PackageFormat.h"
 
+#include "package/Sha256.h"
+#include "transfer/FileAttributes.h"
+
 #include <QBuffer>
 #include <QIODevice>
 #include <QtEndian>
@@ -97,6 +100,7 @@ RecordHeader decodeRecordHeader(const char* p) {
     const void* zero = std::memchr(p + 6, 0, StoredNameSize);
     h.storedName =
         QByteArray(p + 6, zero ? static_cast<const char*>(zero) - (p + 6) : StoredNameSize);
+    h.digested = QByteArray(p + 4, RecordHeaderSize - 4);
     return h;
 }
 
@@ -169,7 +173,7 @@ QByteArray encodeTrailer(const QList<qint64>& recordOffsets, qint64 packageLengt
 }
 
 CopyResult streamCopy(QIODevice& in, QIODevice& out, qint64 size, char* buffer, QByteArray* sink,
-                      qint64 sinkLimit) {
+                      qint64 sinkLimit, Sha256* hash) {
     qint64 left = size;
     while (left > 0) {
         const qint64 want = std::min(left, CopyBufferSize);
@@ -178,6 +182,8 @@ CopyResult streamCopy(QIODevice& in, QIODevice& out, qint64 size, char* buffer, 
             return CopyResult::ReadFailed;
         if (sink && sink->size() < sinkLimit)
             sink->append(buffer, qsizetype(std::min(got, sinkLimit - sink->size())));
+        if (hash)
+            hash->add(buffer, got);
         if (!writeAll(out, buffer, got))
             return CopyResult::WriteFailed;
         left -= got;
@@ -185,10 +191,88 @@ CopyResult streamCopy(QIODevice& in, QIODevice& out, qint64 size, char* buffer, 
     return CopyResult::Ok;
 }
 
+bool streamHash(QIODevice& in, qint64 size, char* buffer, Sha256& hash) {
+    for (qint64 left = size; left > 0;) {
+        const qint64 got = in.read(buffer, std::min(left, CopyBufferSize));
+        if (got <= 0)
+            return false;
+        hash.add(buffer, got);
+        left -= got;
+    }
+    return true;
+}
+
+bool claimsDigest(const RecordHeader& header) {
+    return (header.attribute & AttrDigest) || header.storedName == DigestName;
+}
+
+void beginRecordDigest(Sha256& hash, const RecordHeader& header) {
+    hash.reset();
+    hash.add(header.digested);
+}
+
+bool DigestTable::load(QIODevice& file, qint64 pos, const RecordHeader& header, int count,
+                       QString* why) {
+    present_ = false;
+    table_.clear();
+    if (header.attribute != AttrDigest || header.storedName != DigestName) {
+        setWhy(why, QStringLiteral("the first record bears only one mark of the digest record"));
+        return false;
+    }
+    const qint64 covered = qint64(count) - 1;
+    if (header.dataSize() != covered * DigestSize) {
+        setWhy(why, QStringLiteral("the digest record holds %1 bytes, not %2 for %3 records")
+                        .arg(header.dataSize())
+                        .arg(covered * DigestSize)
+                        .arg(covered));
+        return false;
+    }
+    // Only as many digests as records can ever be read are kept.
+    const qint64 kept = std::min<qint64>(covered, MaxRecords) * DigestSize;
+    table_.resize(qsizetype(kept));
+    if (!readAt(file, pos + RecordHeaderSize, table_.data(), kept)) {
+        table_.clear();
+        setWhy(why, QStringLiteral("cannot read the digest record"));
+        return false;
+    }
+    present_ = true;
+    return true;
+}
+
+QByteArray DigestTable::expected(int i) const {
+    if (i < 0 || qint64(i + 1) * DigestSize > table_.size())
+        return QByteArray();
+    return table_.mid(qsizetype(i) * DigestSize, DigestSize);
+}
+
 // ---------------------------------------------------------------------------------------------
 
 PackageWriter::PackageWriter(QIODevice& out, Defects defects)
     : out_(out), defects_(std::move(defects)) {}
+
+PackageWriter::~PackageWriter() = default;
+
+bool PackageWriter::beginDigest(int covered) {
+    if (!error_.isEmpty())
+        return false;
+    if (!offsets_.isEmpty() || hash_)
+        return fail(QStringLiteral("the digest record must come first"));
+    if (out_.isSequential())
+        return fail(QStringLiteral("the digest record needs a seekable output"));
+    if (covered < 0 || covered > (0xFFFF - TrailerFixedSize) / 4)
+        return fail(QStringLiteral("too many records for the trailer"));
+    const qint64 size = qint64(covered) * DigestSize;
+    if (!writeHeader(DigestName, AttrDigest, size))
+        return false;
+    digestDataPos_ = out_.pos();
+    digestCovered_ = covered;
+    digests_.clear();
+    // Zeros for now: finish() writes the digests over them.
+    if (!writeAll(out_, QByteArray(qsizetype(size), '\0').constData(), size))
+        return fail(QStringLiteral("cannot write: %1").arg(out_.errorString()));
+    hash_ = std::make_unique<Sha256>();
+    return true;
+}
 
 bool PackageWriter::fail(const QString& why) {
     if (error_.isEmpty())
@@ -254,6 +338,8 @@ bool PackageWriter::writeHeader(const QByteArray& storedName, quint16 attribute,
     if (!writeAll(out_, header.constData(), header.size()))
         return fail(QStringLiteral("cannot write: %1").arg(out_.errorString()));
     packageBytes_ += RecordHeaderSize + size;
+    if (hash_)
+        hash_->add(header.constData() + 4, header.size() - 4);
     return true;
 }
 
@@ -263,8 +349,10 @@ bool PackageWriter::addRecord(const QByteArray& storedName, quint16 attribute, Q
         return false;
     if (buffer_.isEmpty())
         buffer_.resize(CopyBufferSize);
-    switch (streamCopy(data, out_, size, buffer_.data())) {
+    switch (streamCopy(data, out_, size, buffer_.data(), nullptr, 0, hash_.get())) {
     case CopyResult::Ok:
+        if (hash_)
+            digests_ += hash_->result();
         return true;
     case CopyResult::ReadFailed:
         return fail(QStringLiteral("cannot read \"%1\": %2")
@@ -281,12 +369,27 @@ bool PackageWriter::addRecord(const QByteArray& storedName, quint16 attribute,
         return false;
     if (!writeAll(out_, data.constData(), data.size()))
         return fail(QStringLiteral("cannot write: %1").arg(out_.errorString()));
+    if (hash_) {
+        hash_->add(data);
+        digests_ += hash_->result();
+    }
     return true;
 }
 
 bool PackageWriter::finish() {
     if (!error_.isEmpty())
         return false;
+    if (hash_) {
+        if (digests_.size() != qint64(digestCovered_) * DigestSize)
+            return fail(QStringLiteral("the digest record covers %1 records, %2 were added")
+                            .arg(digestCovered_)
+                            .arg(digests_.size() / DigestSize));
+        const qint64 end = out_.pos();
+        if (!out_.seek(digestDataPos_) || !writeAll(out_, digests_.constData(), digests_.size()) ||
+            !out_.seek(end))
+            return fail(QStringLiteral("cannot write the digest record: %1").arg(out_.errorString()));
+        hash_.reset();
+    }
     const qint64 trailerSize = TrailerFixedSize + 4 * offsets_.size();
     const qint64 packageLength = packageBytes_ + trailerSize;
     if (packageLength > qint64(0xFFFFFFFFu))
@@ -316,12 +419,14 @@ bool PackageWriter::finish() {
 }
 
 QByteArray buildPackage(const QByteArray& body, const QList<MemoryRecord>& records,
-                        const Defects& defects) {
+                        const Defects& defects, bool digest) {
     QByteArray out;
     QBuffer buffer(&out);
     buffer.open(QIODevice::WriteOnly);
     PackageWriter writer(buffer, defects);
     writer.appendBody(body);
+    if (digest)
+        writer.beginDigest(int(records.size()));
     for (const MemoryRecord& r : records)
         writer.addRecord(r.storedName, r.attribute, r.data);
     if (!writer.finish())

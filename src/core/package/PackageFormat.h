@@ -7,9 +7,14 @@
 #include <QList>
 #include <QString>
 #include <QtGlobal>
+#include <memory>
 #include <optional>
 
 class QIODevice;
+
+namespace fw {
+class Sha256;
+}
 
 namespace fw::PackageFormat {
 
@@ -52,6 +57,7 @@ struct RecordHeader {
     quint32 length = 0; // 38 + data size
     quint16 attribute = 0;
     QByteArray storedName; // up to the first zero, at most 32 bytes
+    QByteArray digested;   // attribute and stored name field as stored: what the digest covers
 
     qint64 dataSize() const { return qint64(length) - RecordHeaderSize; }
 };
@@ -74,10 +80,41 @@ QString storedNameProblem(const QByteArray& name);
 QByteArray encodeTrailer(const QList<qint64>& recordOffsets, qint64 packageLength, quint16 version);
 
 // Copies `size` bytes from `in` to `out` (both positioned) through `buffer` of CopyBufferSize
-// bytes. `sink` also receives up to `sinkLimit` of the first bytes copied (may be null).
+// bytes. `sink` also receives up to `sinkLimit` of the first bytes copied (may be null); `hash`
+// (may be null) every byte, in the same pass.
 enum class CopyResult { Ok, ReadFailed, WriteFailed };
 CopyResult streamCopy(QIODevice& in, QIODevice& out, qint64 size, char* buffer,
-                      QByteArray* sink = nullptr, qint64 sinkLimit = 0);
+                      QByteArray* sink = nullptr, qint64 sinkLimit = 0, Sha256* hash = nullptr);
+// Feeds `size` bytes of `in` (positioned) to `hash` through `buffer`; false when a read fails.
+bool streamHash(QIODevice& in, qint64 size, char* buffer, Sha256& hash);
+
+// The digest record: the first record of a package, attribute exactly AttrDigest and this
+// stored name, its data the SHA-256 of each later record in record order (32 bytes each). A
+// record's digest covers its attribute (big-endian) and 32-byte stored name field as laid out in
+// its header, then its data: every byte of the record but its length.
+inline constexpr char DigestName[] = "package.sha256";
+inline constexpr int DigestSize = 32;
+
+// True when a first record bears either mark of the digest record; it must then be one whole.
+bool claimsDigest(const RecordHeader& header);
+// Starts `hash` on a record: its attribute and stored name field, as stored.
+void beginRecordDigest(Sha256& hash, const RecordHeader& header);
+
+// The digests a package's digest record holds, for at most MaxRecords records after it.
+class DigestTable {
+public:
+    // Reads the digest record `header` at `pos` of a package of `count` records. False (with
+    // why) when it is not a whole digest record for them.
+    bool load(QIODevice& file, qint64 pos, const RecordHeader& header, int count,
+              QString* why = nullptr);
+    bool present() const { return present_; }
+    // The stored digest of the i-th record after the digest record (empty beyond the table).
+    QByteArray expected(int i) const;
+
+private:
+    QByteArray table_;
+    bool present_ = false;
+};
 
 // Deliberate defects for tests of the reader (never used by a normal build of a package).
 struct Defects {
@@ -95,9 +132,13 @@ struct Defects {
 class PackageWriter {
 public:
     explicit PackageWriter(QIODevice& out, Defects defects = Defects{});
+    ~PackageWriter();
 
     bool appendBody(QIODevice& in);
     bool appendBody(const QByteArray& bytes);
+    // Writes the digest record for the `covered` records that follow (each added record is
+    // hashed as it is written; finish() fills the record in). Needs a seekable output.
+    bool beginDigest(int covered);
     // `size` bytes are read from `data` at its current position.
     bool addRecord(const QByteArray& storedName, quint16 attribute, QIODevice& data, qint64 size);
     bool addRecord(const QByteArray& storedName, quint16 attribute, const QByteArray& data);
@@ -119,6 +160,10 @@ private:
     QByteArray buffer_;
     QString error_;
     bool bodyDone_ = false;
+    std::unique_ptr<Sha256> hash_; // while a digest record waits to be filled
+    qint64 digestDataPos_ = 0;
+    int digestCovered_ = 0;
+    QByteArray digests_;
 };
 
 // Builds a whole package-carrying file in memory (tests, small packages).
@@ -127,7 +172,8 @@ struct MemoryRecord {
     quint16 attribute = 0;
     QByteArray data;
 };
+// With `digest`, a digest record precedes the records.
 QByteArray buildPackage(const QByteArray& body, const QList<MemoryRecord>& records,
-                        const Defects& defects = Defects{});
+                        const Defects& defects = Defects{}, bool digest = false);
 
 } // namespace fw::PackageFormat

@@ -16,6 +16,9 @@ inline constexpr quint16 AttrKeepName = 0x0100;
 inline constexpr quint16 AttrMessageFile = 0x0400;
 inline constexpr quint16 AttrUpgradeFile = 0x0800;
 inline constexpr quint16 AttrSettingsFile = 0x1000;
+// An unused bit, set only on the package's digest record: no engine, and no reader that knows
+// nothing of digests, sends, shows or reads a record that carries it alone.
+inline constexpr quint16 AttrDigest = 0x2000;
 
 // The attribute a hand-picked or command-line file gets: upgrade, TFTP, normal, default.
 inline constexpr quint16 AttrHandPicked = 0x080D;

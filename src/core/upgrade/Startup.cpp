@@ -54,6 +54,12 @@ void MainWindowLogic::FormCreate(const QStringList& args, const QString& exePath
     view_.setUserIdText(QStringLiteral("admin"));
 
     const qint32 r = package->ReadinputExeFile(exePath);
+    // A damaged package ends the program whatever the command line says: the reader has shown
+    // its box and removed what it extracted.
+    if (r == EmbeddedPackage::Damaged) {
+        endProgram();
+        return;
+    }
 
     // A file named on the command line (or a read-back's output name) replaces the package,
     // which is then extracted and deleted but not used. A put or set without a file upgrades
