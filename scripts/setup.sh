@@ -5,6 +5,8 @@ pkgs=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libssl-dev
       iproute2 util-linux xvfb xauth python3 curl
       # real peers and desktop for the end-to-end tests
       vsftpd tftpd-hpa tftp-hpa openbox xdotool x11-apps x11-utils imagemagick
+      # the Ansible collection's test (its sshds are started by the test, in namespaces)
+      ansible-core openssh-server
       # peak memory in the benchmarks (/usr/bin/time -v)
       time
       # fuzzing, packaging

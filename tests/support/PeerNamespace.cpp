@@ -33,7 +33,8 @@ PeerNamespace::PeerNamespace(QString nearName, QString nearAddress, QString farN
 PeerNamespace::~PeerNamespace() {
     // The pair first, synchronously: a namespace that ends takes its links away only later, and
     // the next test may want the same names.
-    NetNamespace::run({QStringLiteral("ip"), QStringLiteral("link"), QStringLiteral("del"), near_});
+    NetNamespace::run(nearEnter_ + QStringList{QStringLiteral("ip"), QStringLiteral("link"),
+                                               QStringLiteral("del"), near_});
     if (holder_.state() != QProcess::NotRunning) {
         holder_.kill();
         holder_.waitForFinished(int(ReadyTimeout.count()));
@@ -68,13 +69,16 @@ bool PeerNamespace::start(QString* error) {
     }
     const QString ip = QStringLiteral("ip");
     const QStringList inPeer = enter() + QStringList{ip};
+    const QStringList inNear = nearEnter_ + QStringList{ip};
     const QList<QStringList> steps{
-        {ip, QStringLiteral("link"), QStringLiteral("add"), near_, QStringLiteral("type"),
-         QStringLiteral("veth"), QStringLiteral("peer"), QStringLiteral("name"), far_,
-         QStringLiteral("netns"), pid},
-        {ip, QStringLiteral("addr"), QStringLiteral("add"), nearAddress_, QStringLiteral("brd"),
-         QStringLiteral("+"), QStringLiteral("dev"), near_},
-        {ip, QStringLiteral("link"), QStringLiteral("set"), near_, QStringLiteral("up")},
+        inNear + QStringList{QStringLiteral("link"), QStringLiteral("add"), near_,
+                             QStringLiteral("type"), QStringLiteral("veth"), QStringLiteral("peer"),
+                             QStringLiteral("name"), far_, QStringLiteral("netns"), pid},
+        inNear + QStringList{QStringLiteral("addr"), QStringLiteral("add"), nearAddress_,
+                             QStringLiteral("brd"), QStringLiteral("+"), QStringLiteral("dev"),
+                             near_},
+        inNear +
+            QStringList{QStringLiteral("link"), QStringLiteral("set"), near_, QStringLiteral("up")},
         inPeer + QStringList{QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"),
                              QStringLiteral("up")},
         inPeer + QStringList{QStringLiteral("addr"), QStringLiteral("add"), farAddress_,

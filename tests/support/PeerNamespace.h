@@ -21,6 +21,9 @@ public:
     PeerNamespace(const PeerNamespace&) = delete;
     PeerNamespace& operator=(const PeerNamespace&) = delete;
 
+    // Puts the near end into `host` (started) instead of the test's namespace: a network behind
+    // a peer. Before start().
+    void setNear(const PeerNamespace& host) { nearEnter_ = host.enter(); }
     // Creates the peer and the pair, both ends up with their addresses and broadcast addresses.
     // Refused outside the test's private namespace.
     bool start(QString* error);
@@ -29,6 +32,7 @@ public:
 
 private:
     QString near_, nearAddress_, far_, farAddress_;
+    QStringList nearEnter_;
     QProcess holder_;
 };
 
