@@ -4,7 +4,7 @@
 // to the router, and a run reported as a success has sent every file whole.
 
 #include "FuzzSupport.h"
-#include "tftp/TTFTPForm.h"
+#include "tftp/TftpRecoveryEngine.h"
 #include "tftp/TftpPacket.h"
 #include "transfer/FileAttributes.h"
 #include "transfer/Phase.h"
@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     QList<Sent> sent;
-    TTFTPForm engine([&sent](const QByteArray& d, const QString& h, quint16 p) {
+    TftpRecoveryEngine engine([&sent](const QByteArray& d, const QString& h, quint16 p) {
         sent.append(Sent{d, h, p});
         return true;
     });
@@ -119,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QByteArray previous;
     QList<QByteArray> assembled;
     for (const Sent& s : sent) {
-        require(s.host == kRouter && s.port == TTFTPForm::RouterPort, "only to the router's port");
+        require(s.host == kRouter && s.port == TftpRecoveryEngine::RouterPort, "only to the router's port");
         require(s.bytes.size() >= 4 && s.bytes[0] == 0, "a TFTP packet");
         const int opcode = s.bytes[1];
         if (opcode == TftpPacket::ReadRequest)

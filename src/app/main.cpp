@@ -4,14 +4,14 @@
 #include "CommandLineInfo.h"
 #include "JsonLinesSignalExit.h"
 #include "MessageWindowPresenter.h"
-#include "TRefreshForm.h"
-#include "TUpgradeForm1.h"
-#include "ftp/TmyFTPForm.h"
+#include "SearchWindow.h"
+#include "MainWindow.h"
+#include "ftp/FtpUpgradeEngine.h"
 #include "package/ExtractionCleanup.h"
 #include "process/PasswordInput.h"
 #include "process/ProcessState.h"
 #include "search/DeviceSearch.h"
-#include "tftp/TTFTPForm.h"
+#include "tftp/TftpRecoveryEngine.h"
 #include "ui/Headless.h"
 #include "ui/SecretText.h"
 #include "ui/JsonLines.h"
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(true);
 
     fw::DeviceSearch search;
-    auto mainWindow = std::make_unique<fw::TUpgradeForm1>(search);
+    auto mainWindow = std::make_unique<fw::MainWindow>(search);
     fw::MessageWindowPresenter messages(mainWindow.get());
     mainWindow->setMessageWindowSink(&messages);
     search.setSinks(mainWindow->sinks());
@@ -101,15 +101,15 @@ int main(int argc, char** argv) {
     if (fw::ProcessState::quitAtStart)
         return finish(mainWindow->form().exitStatus);
 
-    fw::TRefreshForm refreshForm(search, mainWindow.get());
-    mainWindow->setSearchWindow([&refreshForm] { refreshForm.exec(); });
+    fw::SearchWindow searchWindow(search, mainWindow.get());
+    mainWindow->setSearchWindow([&searchWindow] { searchWindow.exec(); });
     // The transfer engines: the TFTP window, then the FTP window, which also serves the
     // read-back's FTP try. The watchdog cancels an FTP call in progress before the loop ends.
-    fw::TTFTPForm tftpForm;
-    fw::TmyFTPForm ftpForm;
+    fw::TftpRecoveryEngine tftpEngine;
+    fw::FtpUpgradeEngine ftpEngine;
     fw::UpgradeController& controller = mainWindow->form().controller();
-    controller.setTransferServices({&ftpForm, &tftpForm, nullptr});
-    controller.setFtpRomRead(&ftpForm);
+    controller.setTransferServices({&ftpEngine, &tftpEngine, nullptr});
+    controller.setFtpRomRead(&ftpEngine);
 
     mainWindow->show();
     app.exec();

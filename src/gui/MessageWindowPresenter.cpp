@@ -1,6 +1,6 @@
 #include "MessageWindowPresenter.h"
 
-#include "THintForm.h"
+#include "MessageWindow.h"
 #include "message/MessageRecord.h"
 #include "message/RtfReader.h"
 #include "ui/SecretText.h"
@@ -58,7 +58,7 @@ void release(quint64 session) {
 
 std::chrono::milliseconds headlessLife(quint16 liveTime) {
     return liveTime == 0 ? std::chrono::milliseconds(0)
-                         : (liveTime + 1) * THintForm::CountDownInterval;
+                         : (liveTime + 1) * MessageWindow::CountDownInterval;
 }
 
 } // namespace
@@ -87,7 +87,7 @@ void MessageWindowPresenter::showMessageWindow(const MessageRecord& record) {
     const quint64 session = acquire();
     if (session == 0)
         return;
-    THintForm form(record, owner_);
+    MessageWindow form(record, owner_);
     QObject::connect(&form, &QDialog::finished, [session] { release(session); });
     form.exec();
     release(session);

@@ -1,5 +1,5 @@
 #pragma once
-// Shows message windows for the core: a modal THintForm on the GUI thread, or in headless runs
+// Shows message windows for the core: a modal MessageWindow on the GUI thread, or in headless runs
 // one "message: <caption>" line on standard error and a wait of the live time. GUI thread; worker
 // threads reach it through GuiThreadSinks.
 

@@ -4,7 +4,7 @@
 
 #include "support/NetNamespace.h"
 
-#include "ftp/TmyFTPForm.h"
+#include "ftp/FtpUpgradeEngine.h"
 #include "transfer/FileAttributes.h"
 
 #include <gtest/gtest.h>
@@ -71,7 +71,7 @@ TEST_F(FtpRoutersim, UpgradeStoresAndRomReadRetrieves) {
     sinks.log = &lines;
     sinks.status = &lines;
     StopCounter counter{0};
-    TmyFTPForm engine; // port 21
+    FtpUpgradeEngine engine; // port 21
     EXPECT_EQ(engine.FtpUpgrade(counter, sinks, list, Router, QStringLiteral("ABC123"), 1,
                                 QStringLiteral("pw")),
               1)
@@ -87,7 +87,7 @@ TEST_F(FtpRoutersim, UpgradeStoresAndRomReadRetrieves) {
     for (int i = 0; i < rom.size(); ++i)
         ASSERT_EQ(quint8(rom[i]), quint8((256 + i) & 0xFF)) << i;
 
-    TmyFTPForm other;
+    FtpUpgradeEngine other;
     EXPECT_EQ(other.FtpGetRom(sinks, Router, QStringLiteral("wrong"), QStringLiteral("0#1"), out),
               -2);
 }

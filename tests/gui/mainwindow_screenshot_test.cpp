@@ -1,7 +1,7 @@
 // Renders the main window as a person sees it after a search, with the detailed router list and
 // the System Log. With FW_MAIN_WINDOW_SHOT set, the picture is saved there (docs/main-window.png).
 
-#include "TUpgradeForm1.h"
+#include "MainWindow.h"
 #include "search/DeviceSearch.h"
 #include "transfer/FileAttributes.h"
 
@@ -34,7 +34,7 @@ TEST(MainWindowScreenshot, RoutersListedAndLogShown) {
     MainWindowLogicConfig config;
     config.tempBase = temp.path();
     config.probe = [](const QString&) {};
-    TUpgradeForm1 w(search, config, HeadlessPolicy::interactive());
+    MainWindow w(search, config, HeadlessPolicy::interactive());
     w.setStartOnActivate(false);
 
     const QString exe = temp.filePath(QStringLiteral("fwupgrade.exe"));

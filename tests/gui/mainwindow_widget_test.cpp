@@ -1,7 +1,7 @@
 // The main window widget offscreen: its controls, layouts, keys, sinks and headless behaviour.
 
 #include "SystemLogView.h"
-#include "TUpgradeForm1.h"
+#include "MainWindow.h"
 #include "process/ProcessState.h"
 #include "search/DeviceSearch.h"
 
@@ -42,7 +42,7 @@ struct Window {
     DeviceSearch search;
     QStringList probed;
     QStringList out, err;
-    TUpgradeForm1 w;
+    MainWindow w;
 
     explicit Window(bool headless = false)
         : w(search, config(), headless ? capture() : HeadlessPolicy::interactive()) {
@@ -81,7 +81,7 @@ struct Window {
 
 TEST(MainWindowWidget, ControlsTextsAndInitialStates) {
     Window t;
-    TUpgradeForm1& w = t.w;
+    MainWindow& w = t.w;
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Firmware Upgrade  V1.1.1"));
     EXPECT_EQ(w.size(), QSize(344, 359));
     EXPECT_EQ(w.minimumSize(), w.maximumSize());
@@ -387,7 +387,7 @@ TEST(MainWindowWidget, ProgressBarScalesByteCounts) {
 
 TEST(MainWindowWidget, FileDialogFilters) {
     EXPECT_EQ(
-        TUpgradeForm1::qtNameFilters(TUpgradeForm1::OpenDialogFilter),
+        MainWindow::qtNameFilters(MainWindow::OpenDialogFilter),
         QStringList({QStringLiteral("(BIN Files) (*.bin)"), QStringLiteral("(EXE Files) (*.exe)"),
                      QStringLiteral("(All Files) (*)")}));
 }

@@ -1,4 +1,4 @@
-#include "THintForm.h"
+#include "MessageWindow.h"
 #include "message/MessageRecord.h"
 
 #include <QApplication>
@@ -46,7 +46,7 @@ MessageRecord sampleNote() {
 // (docs/shoot-message.sh uses this for the documentation).
 TEST(MessageScreenshot, SampleNoteRendersWithItsColour) {
     app();
-    THintForm form(sampleNote());
+    MessageWindow form(sampleNote());
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form, 2000));
     QTest::qWait(50);

@@ -1,6 +1,6 @@
 #include "MessageWindowPresenter.h"
 #include "RtfTextDocument.h"
-#include "THintForm.h"
+#include "MessageWindow.h"
 #include "message/MessageRecord.h"
 #include "ui/GuiThreadSinks.h"
 
@@ -50,7 +50,7 @@ struct Sample {
     qint64 ms;
     bool textVisible;
 };
-qint64 execAndSample(THintForm& form, QList<Sample>* samples) {
+qint64 execAndSample(MessageWindow& form, QList<Sample>* samples) {
     QElapsedTimer clock;
     QTimer sampler;
     sampler.setInterval(SampleMs);
@@ -80,9 +80,9 @@ bool visibleBetween(const QList<Sample>& s, qint64 from, qint64 to, bool visible
 
 } // namespace
 
-TEST(THintFormTest, BuiltFromTheRecord) {
+TEST(MessageWindowTest, BuiltFromTheRecord) {
     app();
-    THintForm form(note(300, 0));
+    MessageWindow form(note(300, 0));
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Upgrade note"));
     EXPECT_EQ(form.size(), QSize(500, 300));
     const QRect screen = form.screen()->availableGeometry();
@@ -101,28 +101,28 @@ TEST(THintFormTest, BuiltFromTheRecord) {
     EXPECT_FALSE(form.isRich());
 
     EXPECT_EQ(form.liveTime(), 80); // capped
-    EXPECT_EQ(THintForm::countDown(), 80);
-    EXPECT_EQ(THintForm::blinkState(), 0);
+    EXPECT_EQ(MessageWindow::countDown(), 80);
+    EXPECT_EQ(MessageWindow::blinkState(), 0);
     EXPECT_TRUE(form.countDownTimer().isActive());
     EXPECT_EQ(form.countDownTimer().interval(), 100);
     EXPECT_TRUE(form.blinkTimer().isActive());
     EXPECT_EQ(form.blinkTimer().interval(), 500);
 
-    THintForm still(note(5, 1));
+    MessageWindow still(note(5, 1));
     EXPECT_FALSE(still.blinkTimer().isActive());
-    EXPECT_EQ(THintForm::countDown(), 5); // process-wide: the newest window set it
+    EXPECT_EQ(MessageWindow::countDown(), 5); // process-wide: the newest window set it
 
     // A top byte in the colour is not a plain colour: the view keeps its own.
     MessageRecord system = note(5, 1);
     system.colour = 0x80000005;
-    THintForm keeps(system);
+    MessageWindow keeps(system);
     EXPECT_EQ(keeps.view()->palette().color(QPalette::Base),
               QTextEdit().palette().color(QPalette::Base));
 }
 
-TEST(THintFormTest, RichAndPlainText) {
+TEST(MessageWindowTest, RichAndPlainText) {
     app();
-    THintForm rich(note(5, 1,
+    MessageWindow rich(note(5, 1,
                         "{\\rtf1\\ansi{\\colortbl;\\red255\\green0\\blue0;}\\qc\\cf1\\b\\fs40 "
                         "Caf\\'e9\\b0\\par\\pard plain \\u8364?\\par}"));
     EXPECT_TRUE(rich.isRich());
@@ -137,18 +137,18 @@ TEST(THintFormTest, RichAndPlainText) {
     EXPECT_EQ(first.next().blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
 
     // Not starting with "{\rtf": shown as it stands, braces and all; zero padding ends it.
-    THintForm plain(note(5, 1, QByteArray("{\\b not rtf} caf\xe9\0\0junk", 22)));
+    MessageWindow plain(note(5, 1, QByteArray("{\\b not rtf} caf\xe9\0\0junk", 22)));
     EXPECT_FALSE(plain.isRich());
     EXPECT_EQ(plain.view()->toPlainText(), QString::fromUtf16(u"{\\b not rtf} café"));
-    THintForm lines(note(5, 1, "one\r\ntwo\rthree\nfour"));
+    MessageWindow lines(note(5, 1, "one\r\ntwo\rthree\nfour"));
     EXPECT_EQ(lines.view()->document()->blockCount(), 4);
     EXPECT_EQ(lines.view()->toPlainText(), QStringLiteral("one\ntwo\nthree\nfour"));
 }
 
 // Live time 20 without blinking: visible all along, closed after 2.1 seconds.
-TEST(THintFormTest, NoBlinkClosesAfterLiveTime) {
+TEST(MessageWindowTest, NoBlinkClosesAfterLiveTime) {
     app();
-    THintForm form(note(20, 1));
+    MessageWindow form(note(20, 1));
     QList<Sample> samples;
     const qint64 took = execAndSample(form, &samples);
     EXPECT_GE(took, 2100 - EarlySlackMs);
@@ -161,9 +161,9 @@ TEST(THintFormTest, NoBlinkClosesAfterLiveTime) {
 }
 
 // Blinking: visible first, hidden from 500 ms, visible again from 1000 ms, and so on.
-TEST(THintFormTest, BlinkAlternatesStartingVisible) {
+TEST(MessageWindowTest, BlinkAlternatesStartingVisible) {
     app();
-    THintForm form(note(15, 0));
+    MessageWindow form(note(15, 0));
     QList<Sample> samples;
     const qint64 took = execAndSample(form, &samples);
     EXPECT_GE(took, 1600 - EarlySlackMs);
@@ -174,9 +174,9 @@ TEST(THintFormTest, BlinkAlternatesStartingVisible) {
 }
 
 // Live time 0: stays until closed; both timers stop at the first tick, so no blinking.
-TEST(THintFormTest, LiveTimeZeroStaysUntilClosed) {
+TEST(MessageWindowTest, LiveTimeZeroStaysUntilClosed) {
     app();
-    THintForm form(note(0, 0));
+    MessageWindow form(note(0, 0));
     QList<Sample> samples;
     bool timersStopped = false;
     QTimer::singleShot(1300ms, &form, [&] {
@@ -192,9 +192,9 @@ TEST(THintFormTest, LiveTimeZeroStaysUntilClosed) {
 }
 
 // Live time 300 is taken as 80: the window closes after 8.1 seconds.
-TEST(THintFormTest, LiveTimeIsCappedAt80) {
+TEST(MessageWindowTest, LiveTimeIsCappedAt80) {
     app();
-    THintForm form(note(300, 1));
+    MessageWindow form(note(300, 1));
     const qint64 took = execAndSample(form, nullptr);
     EXPECT_GE(took, 8100 - EarlySlackMs);
     EXPECT_LE(took, 8100 + LateSlackMs);
@@ -207,7 +207,7 @@ TEST(MessageWindowPresenterTest, HeadlessWritesCaptionAndWaitsTheLiveTime) {
     QTimer probe;
     QObject::connect(&probe, &QTimer::timeout, [&] {
         for (QWidget* w : QApplication::topLevelWidgets())
-            anyWindow = anyWindow || (w->isVisible() && qobject_cast<THintForm*>(w));
+            anyWindow = anyWindow || (w->isVisible() && qobject_cast<MessageWindow*>(w));
     });
     probe.start(SampleMs);
 
@@ -238,7 +238,7 @@ TEST(MessageWindowPresenterTest, OneWindowAtATime) {
     QObject::connect(&probe, &QTimer::timeout, [&] {
         int visible = 0;
         for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->isVisible() && qobject_cast<THintForm*>(w)) {
+            if (w->isVisible() && qobject_cast<MessageWindow*>(w)) {
                 ++visible;
                 if (order.isEmpty() || order.last() != w->windowTitle())
                     order.append(w->windowTitle());
@@ -282,7 +282,7 @@ TEST(MessageWindowPresenterTest, WorkerThreadWaitsForTheWindow) {
     QTimer probe;
     QObject::connect(&probe, &QTimer::timeout, [&] {
         for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->isVisible() && qobject_cast<THintForm*>(w))
+            if (w->isVisible() && qobject_cast<MessageWindow*>(w))
                 formThread = w->thread();
     });
     probe.start(SampleMs);

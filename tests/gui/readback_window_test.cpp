@@ -2,7 +2,7 @@
 // first StopTimer tick, an FTP read that keeps the event loop turning is not cut short by the
 // headless idle end, and each way out ends the run with its exit status.
 
-#include "TUpgradeForm1.h"
+#include "MainWindow.h"
 #include "WebServer.h"
 #include "search/DeviceSearch.h"
 #include "settings/SettingsRecord.h"
@@ -37,7 +37,7 @@ public:
     int result = 1;
     QString text = QStringLiteral("Unknow exception with NO Connect ");
     bool windowGoneMeanwhile = false;
-    TUpgradeForm1* window = nullptr;
+    MainWindow* window = nullptr;
 
     int FtpGetRom(const Sinks&, const QString&, const QString&, const QString&,
                   const QString& local) override {
@@ -70,7 +70,7 @@ struct GetRun {
     DeviceSearch search;
     QStringList out, err;
     SlowFtpRomRead ftp;
-    std::unique_ptr<TUpgradeForm1> w;
+    std::unique_ptr<MainWindow> w;
 
     explicit GetRun(bool logShown) {
         app();
@@ -84,7 +84,7 @@ struct GetRun {
         c.probe = [this](const QString& a) {
             search.devices().append(DeviceRecord{1, a, QStringLiteral("ABC123"), QString()});
         };
-        w = std::make_unique<TUpgradeForm1>(
+        w = std::make_unique<MainWindow>(
             search, c,
             HeadlessPolicy::capture([this](const QString& l) { out << l; },
                                     [this](const QString& l) { err << l; }));

@@ -3,7 +3,7 @@
 // server runs in the process on 127.0.0.1 (an ephemeral port).
 
 #include "SystemLogView.h"
-#include "TUpgradeForm1.h"
+#include "MainWindow.h"
 #include "WebServer.h"
 #include "search/DeviceSearch.h"
 #include "support/EventPump.h"
@@ -102,7 +102,7 @@ protected:
 
     // Starts the window and chooses the router as the list does; the password is still to type.
     void openWindow() {
-        w = std::make_unique<TUpgradeForm1>(search, config, HeadlessPolicy::interactive());
+        w = std::make_unique<MainWindow>(search, config, HeadlessPolicy::interactive());
         w->setStartOnActivate(false);
         MainWindowLogic& form = w->form();
         const QString exe = temp.filePath(QStringLiteral("plain.exe"));
@@ -140,7 +140,7 @@ protected:
     std::unique_ptr<WebServer> server;
     DeviceSearch search;
     MainWindowLogicConfig config;
-    std::unique_ptr<TUpgradeForm1> w;
+    std::unique_ptr<MainWindow> w;
     QComboBox* combo = nullptr;
     QLineEdit* password = nullptr;
     QPushButton* upgrade = nullptr;

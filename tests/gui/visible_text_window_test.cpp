@@ -4,7 +4,7 @@
 
 #include "MessageWindowPresenter.h"
 #include "SystemLogView.h"
-#include "TUpgradeForm1.h"
+#include "MainWindow.h"
 #include "message/MessageRecord.h"
 #include "search/DeviceSearch.h"
 
@@ -39,7 +39,7 @@ TEST(VisibleTextWindow, OutsideTextsAreShownAndWrittenAsOneLine) {
     MainWindowLogicConfig config;
     config.tempBase = temp.path();
     config.probe = [](const QString&) {};
-    TUpgradeForm1 w(search, config,
+    MainWindow w(search, config,
                     HeadlessPolicy::capture([&](const QString& l) { out << l; },
                                             [&](const QString& l) { err << l; }));
     w.setStartOnActivate(false);

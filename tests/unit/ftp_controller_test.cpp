@@ -3,7 +3,7 @@
 // another failure falling back to HTTP.
 
 #include "controller_harness.h"
-#include "ftp/TmyFTPForm.h"
+#include "ftp/FtpUpgradeEngine.h"
 #include "ftp_test_support.h"
 
 using namespace fw;
@@ -16,14 +16,14 @@ class ControllerFtp : public ::testing::Test {
 protected:
     std::unique_ptr<FtpServer> server;
     std::unique_ptr<ControllerHarness> h;
-    std::unique_ptr<TmyFTPForm> engine;
+    std::unique_ptr<FtpUpgradeEngine> engine;
 
     void serve(const QString& options) {
         controllerTestApp();
         server = startFtpServer(options);
         ASSERT_TRUE(server);
         h = std::make_unique<ControllerHarness>();
-        engine = std::make_unique<TmyFTPForm>(server->port());
+        engine = std::make_unique<FtpUpgradeEngine>(server->port());
         TransferServices services;
         services.ftp = engine.get();
         h->controller().setTransferServices(services);

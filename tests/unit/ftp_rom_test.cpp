@@ -1,7 +1,7 @@
 // The ROM read over FTP against the in-process FTP server: the bytes received land in the local
 // file exactly, and each failure gives its result code, result text, log and status lines.
 
-#include "ftp/TmyFTPForm.h"
+#include "ftp/FtpUpgradeEngine.h"
 #include "ftp_test_support.h"
 #include "socket_test_support.h"
 
@@ -18,13 +18,13 @@ protected:
     QTemporaryDir dir;
     RecordingSinks rec;
     std::unique_ptr<FtpServer> server;
-    std::unique_ptr<TmyFTPForm> form;
+    std::unique_ptr<FtpUpgradeEngine> form;
     QString out;
 
     void serve(const QString& options = {}) {
         server = startFtpServer(options);
         ASSERT_TRUE(server);
-        form = std::make_unique<TmyFTPForm>(server->port());
+        form = std::make_unique<FtpUpgradeEngine>(server->port());
         out = dir.filePath(QStringLiteral("rom.bin"));
     }
     int read(const QString& remote, const QString& password = QStringLiteral("admin")) {
@@ -137,7 +137,7 @@ TEST_F(FtpRomTest, StalledReadEndsAtTheClientTimeOut) {
     QElapsedTimer clock;
     clock.start();
     EXPECT_EQ(read(QStringLiteral("0#100000")), -3);
-    EXPECT_GE(clock.elapsed(), qint64(TmyFTPForm::ClientTimeOut.count()) - 10);
+    EXPECT_GE(clock.elapsed(), qint64(FtpUpgradeEngine::ClientTimeOut.count()) - 10);
     EXPECT_LT(clock.elapsed(), 5000);
     // The abort's message is no reply line: its first three characters are kept.
     EXPECT_EQ(form->resultText(), QStringLiteral("Soc"));
@@ -149,7 +149,7 @@ TEST_F(FtpRomTest, NoConnectionIsMinusOne) {
     ftpTestApp();
     quint16 port = 0;
     const int holder = closedPort(&port);
-    form = std::make_unique<TmyFTPForm>(port);
+    form = std::make_unique<FtpUpgradeEngine>(port);
     out = dir.filePath(QStringLiteral("rom.bin"));
     EXPECT_EQ(read(QStringLiteral("0#16")), -1);
     ::close(holder);

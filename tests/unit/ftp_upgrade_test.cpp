@@ -2,7 +2,7 @@
 // byte-exact under their names, message files on the way, the section letters, and every
 // failure with its result code, result text, log line and status line.
 
-#include "ftp/TmyFTPForm.h"
+#include "ftp/FtpUpgradeEngine.h"
 #include "ftp_test_support.h"
 #include "message/MessageRecord.h"
 #include "socket_test_support.h"
@@ -26,7 +26,7 @@ protected:
     RecordingSinks rec;
     StopCounter counter{7};
     std::unique_ptr<FtpServer> server;
-    std::unique_ptr<TmyFTPForm> form;
+    std::unique_ptr<FtpUpgradeEngine> form;
 
     void SetUp() override { list.append(dir.filePath(QStringLiteral("self.exe.tmp")), 0, 0); }
 
@@ -38,7 +38,7 @@ protected:
     void serve(const QString& options = {}) {
         server = startFtpServer(options);
         ASSERT_TRUE(server);
-        form = std::make_unique<TmyFTPForm>(server->port());
+        form = std::make_unique<FtpUpgradeEngine>(server->port());
         form->client().ReplyWaitLimit = 2s;
     }
     int run(const QString& password = QStringLiteral("admin"),
@@ -207,7 +207,7 @@ TEST_F(FtpUpgradeTest, NoConnectionIsMinusOneWithTheSocketError) {
     ftpTestApp();
     quint16 port = 0;
     const int holder = closedPort(&port);
-    form = std::make_unique<TmyFTPForm>(port);
+    form = std::make_unique<FtpUpgradeEngine>(port);
     add(QStringLiteral("fw.bin.tmp"), kPlain2, "firmware");
     EXPECT_EQ(run(), -1);
     ::close(holder);

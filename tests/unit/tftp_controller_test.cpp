@@ -18,13 +18,13 @@ namespace {
 struct TftpControllerRig {
     ControllerHarness h;
     SimLoader loader;
-    std::unique_ptr<TTFTPForm> engine;
+    std::unique_ptr<TftpRecoveryEngine> engine;
     QByteArray image = pattern(1500, 21);
     QByteArray boot = pattern(700, 22);
 
     explicit TftpControllerRig(const QString& knobs = {}) : loader(knobs) {
         EXPECT_TRUE(loader.ok);
-        engine = std::make_unique<TTFTPForm>(loader.port);
+        engine = std::make_unique<TftpRecoveryEngine>(loader.port);
         engine->setWaitFunction([](std::chrono::milliseconds) { WaitMs(20, true); });
         h.controller().setTransferServices(TransferServices{nullptr, engine.get(), nullptr});
         h.addFile("ABC123_fw.bin", image, AttrUpgradeFile | AttrTftpCheck | AttrRomIdCheck | 0x10);

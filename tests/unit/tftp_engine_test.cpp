@@ -28,7 +28,7 @@ struct Sent {
 struct Bench : TftpRig {
     QList<Sent> sent;
     QList<std::chrono::milliseconds> waits;
-    TTFTPForm engine{[this](const QByteArray& d, const QString& h, quint16 p) {
+    TftpRecoveryEngine engine{[this](const QByteArray& d, const QString& h, quint16 p) {
         sent.append(Sent{d, h, p});
         return true;
     }};
@@ -36,7 +36,7 @@ struct Bench : TftpRig {
 
     Bench() {
         engine.setWaitFunction([this](std::chrono::milliseconds ms) { waits.append(ms); });
-        QObject::connect(&engine, &TTFTPForm::closed, [this] { ++closedCount; });
+        QObject::connect(&engine, &TftpRecoveryEngine::closed, [this] { ++closedCount; });
     }
     int start(const QString& romId = {}) { return TftpRig::start(engine, kRouter, romId); }
     void feed(const QByteArray& d, const QString& from = kRouter, quint16 port = kPort) {
@@ -98,7 +98,7 @@ TEST(TftpEngine, OneFileExactBytesLogStatusesAndTheEnd) {
     EXPECT_EQ(b.last().size(), 4 + 276);
     b.feed(ackPacket(3));
     EXPECT_EQ(b.sent.size(), 4);
-    EXPECT_EQ(b.engine.transferState(), TTFTPForm::AllSent);
+    EXPECT_EQ(b.engine.transferState(), TftpRecoveryEngine::AllSent);
     EXPECT_EQ(b.phase.load(), Phase::TftpRunning);
 
     b.engine.TFTPTimerTimer();
@@ -184,7 +184,7 @@ TEST(TftpEngine, BlockSizesAtTheEdges) {
         EXPECT_EQ(joined, content);
         // Block numbers run 1 .. full blocks + 1.
         EXPECT_EQ(b.sent.size(), 1 + c.blockSizes.size());
-        EXPECT_EQ(b.engine.transferState(), TTFTPForm::AllSent);
+        EXPECT_EQ(b.engine.transferState(), TftpRecoveryEngine::AllSent);
         // The bar counts file bytes: no request, no empty last block.
         EXPECT_EQ(b.view.progressMaximum, c.size);
         EXPECT_EQ(b.view.progressPosition, c.size);
@@ -233,7 +233,7 @@ TEST(TftpEngine, FileChoiceByAttributeAndRomIdentifierThenNextFiles) {
 
     const QList<QByteArray> second = b.runFile();
     EXPECT_EQ(second, QList<QByteArray>{pattern(100, 2)});
-    EXPECT_EQ(b.engine.transferState(), TTFTPForm::AllSent);
+    EXPECT_EQ(b.engine.transferState(), TftpRecoveryEngine::AllSent);
     b.engine.TFTPTimerTimer();
     EXPECT_EQ(b.engine.sentSections(), QStringLiteral("AC"));
     EXPECT_EQ(b.engine.filesStarted(), 2);
@@ -309,7 +309,7 @@ TEST(TftpEngine, LocalFileProblemsTakeTheFailurePath) {
         b.feed(ackPacket(1));
         EXPECT_EQ(b.sent.size(), 2); // no block of bytes that are not the file's
         EXPECT_EQ(b.view.log.last(), QStringLiteral("Read Error"));
-        EXPECT_EQ(b.engine.transferState(), TTFTPForm::Failed);
+        EXPECT_EQ(b.engine.transferState(), TftpRecoveryEngine::Failed);
         EXPECT_EQ(b.phase.load(), Phase::TftpRunning); // the timer finishes
         b.engine.TFTPTimerTimer();
         EXPECT_EQ(b.counter.load(), StopCode::TftpRejected);
@@ -393,7 +393,7 @@ TEST(TftpEngine, ErrorPacketFailsAtTheNextTick) {
     b.feed(errorPacket(3, "Disk full or allocation exceeded"));
     EXPECT_EQ(b.view.progressPosition, 0);
     EXPECT_EQ(b.fileOpen, 0);
-    EXPECT_EQ(b.engine.transferState(), TTFTPForm::Failed);
+    EXPECT_EQ(b.engine.transferState(), TftpRecoveryEngine::Failed);
     EXPECT_EQ(b.phase.load(), Phase::TftpRunning);
     const qsizetype sent = b.sent.size();
     b.feed(ackPacket(2)); // nothing goes on after the refusal
@@ -449,12 +449,12 @@ TEST(TftpEngine, WireJunkWrongBlocksAndStrangersAreIgnored) {
     b.feed(ackPacket(2) + QByteArray(2044 - 3, 'y'), kRouter, 3456);
     EXPECT_EQ(b.last(), dataPacket(3, content.mid(1024)));
     b.feed(ackPacket(3), kRouter, 3456);
-    EXPECT_EQ(b.engine.transferState(), TTFTPForm::AllSent);
+    EXPECT_EQ(b.engine.transferState(), TftpRecoveryEngine::AllSent);
 
     // Repeated final acknowledgements while waiting for the tick change nothing.
     for (int i = 0; i < 3; ++i)
         b.feed(ackPacket(3), kRouter, 3456);
-    EXPECT_EQ(b.engine.transferState(), TTFTPForm::AllSent);
+    EXPECT_EQ(b.engine.transferState(), TftpRecoveryEngine::AllSent);
     b.engine.TFTPTimerTimer();
     EXPECT_EQ(b.counter.load(), StopCode::TftpFinished);
     EXPECT_EQ(b.phase.load(), Phase::TftpSucceeded);
@@ -475,7 +475,7 @@ TEST(TftpEngine, ErrorAfterTheLastAcknowledgementStillRejects) {
     b.addFile(QStringLiteral("fw.bin"), pattern(100), AttrHandPicked);
     ASSERT_EQ(b.start(), 1);
     b.runFile();
-    ASSERT_EQ(b.engine.transferState(), TTFTPForm::AllSent);
+    ASSERT_EQ(b.engine.transferState(), TftpRecoveryEngine::AllSent);
     b.feed(errorPacket(0, "image check failed"));
     b.engine.TFTPTimerTimer();
     EXPECT_EQ(b.counter.load(), StopCode::TftpRejected);

@@ -32,7 +32,7 @@ struct SimRig : TftpRig {
     SimLoader loader;
     Transcript& transcript = loader.transcript;
     TftpServer* server = nullptr;
-    std::unique_ptr<TTFTPForm> engine;
+    std::unique_ptr<TftpRecoveryEngine> engine;
     quint16 tftpPort = 0;
     QList<std::chrono::milliseconds> waits;
 
@@ -40,7 +40,7 @@ struct SimRig : TftpRig {
         EXPECT_TRUE(loader.ok);
         server = loader.server.get();
         tftpPort = loader.port;
-        engine = std::make_unique<TTFTPForm>(tftpPort);
+        engine = std::make_unique<TftpRecoveryEngine>(tftpPort);
         // The end path's waits are recorded and cut short; the loop keeps turning.
         engine->setWaitFunction([this](std::chrono::milliseconds ms) {
             waits.append(ms);
@@ -89,7 +89,7 @@ TEST(TftpLoopback, FilesArriveByteExactThenTheRebootRequest) {
     rig.addFile(QStringLiteral("boot.bin"), b, plain);
     rig.addFile(QStringLiteral("empty.bin"), QByteArray(), plain);
     rig.addFile(QStringLiteral("tail.bin"), c, plain);
-    QSignalSpy closed(rig.engine.get(), &TTFTPForm::closed);
+    QSignalSpy closed(rig.engine.get(), &TftpRecoveryEngine::closed);
 
     ASSERT_NE(rig.engine->localPort(), 0);
     ASSERT_EQ(rig.start(), 1);

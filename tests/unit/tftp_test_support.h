@@ -9,7 +9,7 @@
 #include "Transcript.h"
 #include "support/EventPump.h"
 #include "support/FakeMainView.h"
-#include "tftp/TTFTPForm.h"
+#include "tftp/TftpRecoveryEngine.h"
 #include "tftp/TftpPacket.h"
 #include "transfer/FileAttributes.h"
 #include "upgrade/MainWindowLogic.h"
@@ -118,7 +118,7 @@ struct TftpRig {
         return path;
     }
 
-    int start(TTFTPForm& engine, const QString& router, const QString& romId = {}) {
+    int start(TftpRecoveryEngine& engine, const QString& router, const QString& romId = {}) {
         return engine.TftpUpgrade(counter, phase, view.sinks(), files, router, romId, 0, fileOpen);
     }
 

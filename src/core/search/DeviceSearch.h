@@ -1,6 +1,6 @@
 #pragma once
 // The device search engine: UDP probes and ICMP echo, classification, the device list and its
-// list lines. No widgets: the search window (TRefreshForm) drives it. GUI thread.
+// list lines. No widgets: the search window (SearchWindow) drives it. GUI thread.
 
 #include "net/IcmpEcho.h"
 #include "net/NetInterface.h"

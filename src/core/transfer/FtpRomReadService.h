@@ -1,5 +1,5 @@
 #pragma once
-// The FTP ROM read (TmyFTPForm's FtpGetRom) that the read-back tries before HTTP, and the stand-in
+// The FTP ROM read (FtpUpgradeEngine's FtpGetRom) that the read-back tries before HTTP, and the stand-in
 // used when the engine is missing. Blocks its caller but keeps the event loop turning. GUI thread.
 
 #include "ui/Sinks.h"

@@ -1,5 +1,5 @@
 #pragma once
-// The FTP upgrade engine as the controller sees it (TmyFTPForm implements it), and the stand-in
+// The FTP upgrade engine as the controller sees it (FtpUpgradeEngine implements it), and the stand-in
 // used when the engine is missing. Blocks its caller but keeps the event loop turning. GUI thread.
 
 #include "transfer/ExtractionList.h"

@@ -1,5 +1,5 @@
 #pragma once
-// The TFTP recovery engine as the controller sees it (TTFTPForm implements it), and the stand-in
+// The TFTP recovery engine as the controller sees it (TftpRecoveryEngine implements it), and the stand-in
 // used when the engine is missing. Returns at once; reports through the stop counter (1000
 // finished, 1001 rebooting, 1002 rejected) and the phase (12 succeeded, 13 failed). GUI thread.
 

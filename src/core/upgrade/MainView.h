@@ -1,5 +1,5 @@
 #pragma once
-// What the main window's decisions need from the window itself. TUpgradeForm1 implements it with
+// What the main window's decisions need from the window itself. MainWindow implements it with
 // widgets; tests implement it with plain fields. Everything here runs on the GUI thread.
 
 #include "ui/Sinks.h"

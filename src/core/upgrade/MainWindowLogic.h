@@ -1,6 +1,6 @@
 #pragma once
 // The main window's logic, no widget: start-up, the command line and settings, the router choice,
-// the layouts, Exit and closing. The widget (TUpgradeForm1) only forwards its events here; the
+// the layouts, Exit and closing. The widget (MainWindow) only forwards its events here; the
 // upgrade controller (UpgradeController) runs Upgrade and the StopTimer. GUI thread.
 
 #include "package/EmbeddedPackage.h"

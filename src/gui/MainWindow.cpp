@@ -1,4 +1,4 @@
-#include "TUpgradeForm1.h"
+#include "MainWindow.h"
 
 #include "ui/SecretText.h"
 
@@ -62,7 +62,7 @@ QGroupBox* groupBox(QWidget* parent, const char* name, const QString& title, int
 
 } // namespace
 
-TUpgradeForm1::TUpgradeForm1(DeviceSearch& search, MainWindowLogicConfig config,
+MainWindow::MainWindow(DeviceSearch& search, MainWindowLogicConfig config,
                              HeadlessPolicy policy, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
@@ -84,17 +84,17 @@ TUpgradeForm1::TUpgradeForm1(DeviceSearch& search, MainWindowLogicConfig config,
     connectEvents();
 
     idleCheck_.setInterval(IdleCheckInterval);
-    connect(&idleCheck_, &QTimer::timeout, this, &TUpgradeForm1::checkIdle);
+    connect(&idleCheck_, &QTimer::timeout, this, &MainWindow::checkIdle);
 }
 
-TUpgradeForm1::~TUpgradeForm1() {
+MainWindow::~MainWindow() {
     idleCheck_.stop();
     StopTimer->stop();
     // The decisions (and the controller's worker) go before the widgets they report to.
     form_.reset();
 }
 
-void TUpgradeForm1::buildControls() {
+void MainWindow::buildControls() {
     SearchGroup = groupBox(this, "SearchGroup", QString(), 0, 57);
     Label1 = label(SearchGroup, "Label1",
                    QStringLiteral("Select one device. Or you can input IP manually :"),
@@ -163,7 +163,7 @@ void TUpgradeForm1::buildControls() {
     StopTimer->setInterval(StopTimerInterval);
 }
 
-void TUpgradeForm1::connectEvents() {
+void MainWindow::connectEvents() {
     // Only what a person does raises the change events; the program's own settings do not.
     connect(IPComBox, &QComboBox::activated, this, [this] {
         // A chosen line shows from its start: the address is what tells it apart.
@@ -195,12 +195,12 @@ void TUpgradeForm1::connectEvents() {
     connect(StopTimer, &QTimer::timeout, this, [this] { form_->StopTimerTimer(); });
 }
 
-bool TUpgradeForm1::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusIn && watched == IPComBox) {
         // Tabbed into, the combo box selects its whole line; its start is shown once it has.
         const Qt::FocusReason why = static_cast<QFocusEvent*>(event)->reason();
         if (why == Qt::TabFocusReason || why == Qt::BacktabFocusReason)
-            QTimer::singleShot(0, this, &TUpgradeForm1::showIpStart);
+            QTimer::singleShot(0, this, &MainWindow::showIpStart);
         return QWidget::eventFilter(watched, event);
     }
     if (event->type() != QEvent::KeyPress)
@@ -240,7 +240,7 @@ bool TUpgradeForm1::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-QGroupBox* TUpgradeForm1::group(Group g) const {
+QGroupBox* MainWindow::group(Group g) const {
     switch (g) {
     case Group::Search:
         return SearchGroup;
@@ -258,7 +258,7 @@ QGroupBox* TUpgradeForm1::group(Group g) const {
     return SearchGroup;
 }
 
-QStringList TUpgradeForm1::qtNameFilters(const QString& pairs) {
+QStringList MainWindow::qtNameFilters(const QString& pairs) {
     const QStringList parts = pairs.split(QLatin1Char('|'));
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
@@ -283,7 +283,7 @@ QValidator::State TypedLengthValidator::validate(QString& input, int&) const {
 
 // --- MainView
 
-Sinks TUpgradeForm1::sinks() {
+Sinks MainWindow::sinks() {
     Sinks s;
     s.log = memoSink_.get();
     s.status = statusSink_.get();
@@ -294,19 +294,19 @@ Sinks TUpgradeForm1::sinks() {
     return s;
 }
 
-void TUpgradeForm1::setCaption(const QString& caption) {
+void MainWindow::setCaption(const QString& caption) {
     setWindowTitle(shownText(caption)); // the settings' caption is stored in the package
 }
 
-QString TUpgradeForm1::caption() const {
+QString MainWindow::caption() const {
     return windowTitle();
 }
 
-QString TUpgradeForm1::ipText() const {
+QString MainWindow::ipText() const {
     return IPComBox->currentText();
 }
 
-void TUpgradeForm1::setIpText(const QString& text) {
+void MainWindow::setIpText(const QString& text) {
     const int i = IPComBox->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (i >= 0)
         IPComBox->setCurrentIndex(i);
@@ -314,7 +314,7 @@ void TUpgradeForm1::setIpText(const QString& text) {
     IPComBox->lineEdit()->setCursorPosition(0); // the address, not the line's tail, in view
 }
 
-void TUpgradeForm1::setIpItems(const QStringList& lines) {
+void MainWindow::setIpItems(const QStringList& lines) {
     const QStringList sorted = sortedIpItems(lines);
     IPComBox->clear();
     // Discovery texts come from the network: shown with their control characters visible.
@@ -329,7 +329,7 @@ void TUpgradeForm1::setIpItems(const QStringList& lines) {
 
 // The drop-down is as wide as its longest line, within the screen; a line that still does not
 // fit loses its end, never the address at its start.
-void TUpgradeForm1::fitIpPopup() {
+void MainWindow::fitIpPopup() {
     QAbstractItemView* list = IPComBox->view();
     list->setTextElideMode(Qt::ElideRight);
     int widest = 0;
@@ -341,19 +341,19 @@ void TUpgradeForm1::fitIpPopup() {
     list->setMinimumWidth(width);
 }
 
-QStringList TUpgradeForm1::ipItems() const {
+QStringList MainWindow::ipItems() const {
     QStringList items;
     for (int i = 0; i < IPComBox->count(); ++i)
         items << IPComBox->itemText(i);
     return items;
 }
 
-void TUpgradeForm1::focusIp() {
+void MainWindow::focusIp() {
     IPComBox->setFocus();
 }
 
 // The line stays selected (typing replaces it), the cursor at its start, so the address shows.
-void TUpgradeForm1::showIpStart() {
+void MainWindow::showIpStart() {
     QLineEdit* edit = IPComBox->lineEdit();
     if (!edit || !edit->hasFocus())
         return;
@@ -364,44 +364,44 @@ void TUpgradeForm1::showIpStart() {
         edit->setCursorPosition(0);
 }
 
-void TUpgradeForm1::focusPassword() {
+void MainWindow::focusPassword() {
     if (!PasswordComBox->isEnabled())
         return;
     PasswordComBox->setFocus(Qt::OtherFocusReason);
     PasswordComBox->selectAll();
 }
 
-QString TUpgradeForm1::passwordText() const {
+QString MainWindow::passwordText() const {
     return PasswordComBox->text();
 }
 
-void TUpgradeForm1::setPasswordText(const QString& text) {
+void MainWindow::setPasswordText(const QString& text) {
     // The program's own text is kept whole, however long.
     passwordLimit_->allowLength(text.size());
     PasswordComBox->setText(text);
 }
 
-void TUpgradeForm1::setPasswordEnabled(bool enabled) {
+void MainWindow::setPasswordEnabled(bool enabled) {
     PasswordComBox->setEnabled(enabled);
 }
 
-void TUpgradeForm1::setPasswordWhite() {
+void MainWindow::setPasswordWhite() {
     PasswordComBox->setStyleSheet(kPasswordStyle.arg(QStringLiteral("white")));
 }
 
-void TUpgradeForm1::setPasswordGeometry(int left, int width) {
+void MainWindow::setPasswordGeometry(int left, int width) {
     PasswordComBox->setGeometry(left, kPasswordTop, width, kEditHeight);
     placePasswordLabels();
 }
 
-void TUpgradeForm1::setLabel2Left(int left) {
+void MainWindow::setLabel2Left(int left) {
     label2Left_ = left;
     placePasswordLabels();
 }
 
 // Each label is as wide as its text and ends a little before its field: the given left is
 // kept unless the text would run into the field.
-void TUpgradeForm1::placePasswordLabels() {
+void MainWindow::placePasswordLabels() {
     const auto place = [](QLabel* l, int left, int fieldLeft) {
         const int width = l->fontMetrics().horizontalAdvance(l->text()) + kLabelSlack;
         const int x = std::max(kLabelMinLeft, std::min(left, fieldLeft - kLabelGap - width));
@@ -411,77 +411,77 @@ void TUpgradeForm1::placePasswordLabels() {
     place(UserLabel, kUserLabelLeft, UserIDComBox->x());
 }
 
-QString TUpgradeForm1::userIdText() const {
+QString MainWindow::userIdText() const {
     return UserIDComBox->text();
 }
 
-void TUpgradeForm1::setUserIdText(const QString& text) {
+void MainWindow::setUserIdText(const QString& text) {
     UserIDComBox->setText(text);
 }
 
-void TUpgradeForm1::setUserIdShown(bool shown) {
+void MainWindow::setUserIdShown(bool shown) {
     UserIDComBox->setHidden(!shown);
     UserLabel->setHidden(!shown);
 }
 
-QString TUpgradeForm1::updateFileNameText() const {
+QString MainWindow::updateFileNameText() const {
     return UpdateFileName->text();
 }
 
-void TUpgradeForm1::setUpdateFileNameText(const QString& text) {
+void MainWindow::setUpdateFileNameText(const QString& text) {
     UpdateFileName->setText(text);
 }
 
-void TUpgradeForm1::setUpgradeEnabled(bool enabled) {
+void MainWindow::setUpgradeEnabled(bool enabled) {
     Upgrade->setEnabled(enabled);
 }
 
-bool TUpgradeForm1::upgradeEnabled() const {
+bool MainWindow::upgradeEnabled() const {
     return Upgrade->isEnabled();
 }
 
-void TUpgradeForm1::setExitEnabled(bool enabled) {
+void MainWindow::setExitEnabled(bool enabled) {
     Exit->setEnabled(enabled);
 }
 
-int TUpgradeForm1::groupHeight(Group g) const {
+int MainWindow::groupHeight(Group g) const {
     return group(g)->height();
 }
 
-void TUpgradeForm1::placeGroup(Group g, int top, bool visible) {
+void MainWindow::placeGroup(Group g, int top, bool visible) {
     QGroupBox* box = group(g);
     box->move(kGroupLeft, top);
     box->setHidden(!visible);
 }
 
-int TUpgradeForm1::windowHeight() const {
+int MainWindow::windowHeight() const {
     return height();
 }
 
-void TUpgradeForm1::setWindowHeight(int h) {
+void MainWindow::setWindowHeight(int h) {
     setFixedSize(ClientWidth, h);
     StatusBar1->setGeometry(0, h - kStatusBarHeight, ClientWidth, kStatusBarHeight);
 }
 
-void TUpgradeForm1::startStopTimer() {
+void MainWindow::startStopTimer() {
     // A closed window keeps no watchdog.
     if (!released_ && !closed_)
         StopTimer->start();
 }
 
-void TUpgradeForm1::stopStopTimer() {
+void MainWindow::stopStopTimer() {
     StopTimer->stop();
 }
 
-bool TUpgradeForm1::stopTimerActive() const {
+bool MainWindow::stopTimerActive() const {
     return StopTimer->isActive();
 }
 
-void TUpgradeForm1::closeWindow() {
+void MainWindow::closeWindow() {
     close();
 }
 
-void TUpgradeForm1::releaseWindow() {
+void MainWindow::releaseWindow() {
     if (released_)
         return;
     released_ = true;
@@ -492,7 +492,7 @@ void TUpgradeForm1::releaseWindow() {
     close();
 }
 
-void TUpgradeForm1::terminateApplication() {
+void MainWindow::terminateApplication() {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app)
         return;
@@ -500,14 +500,14 @@ void TUpgradeForm1::terminateApplication() {
     // Without a running loop (a caller that processes events by hand) nothing is ended.
     QMetaObject::invokeMethod(
         app,
-        [self = QPointer<TUpgradeForm1>(this)] {
+        [self = QPointer<MainWindow>(this)] {
             if (QThread::currentThread()->loopLevel() > 0)
                 QCoreApplication::exit(self && self->form_ ? self->form_->exitStatus : 0);
         },
         Qt::QueuedConnection);
 }
 
-void TUpgradeForm1::showSearchWindow() {
+void MainWindow::showSearchWindow() {
     if (!searchWindow_)
         return;
     ++modalDepth_;
@@ -515,7 +515,7 @@ void TUpgradeForm1::showSearchWindow() {
     --modalDepth_;
 }
 
-std::optional<QStringList> TUpgradeForm1::chooseUpgradeFiles() {
+std::optional<QStringList> MainWindow::chooseUpgradeFiles() {
     if (policy_.enabled)
         return std::nullopt; // nobody to choose
     QFileDialog dialog(this);
@@ -532,7 +532,7 @@ std::optional<QStringList> TUpgradeForm1::chooseUpgradeFiles() {
     return dialog.selectedFiles();
 }
 
-void TUpgradeForm1::waitMs(int ms) {
+void MainWindow::waitMs(int ms) {
     QEventLoop loop;
     QTimer::singleShot(std::max(ms, 0), &loop, &QEventLoop::quit);
     ++modalDepth_;
@@ -540,7 +540,7 @@ void TUpgradeForm1::waitMs(int ms) {
     --modalDepth_;
 }
 
-void TUpgradeForm1::settleInput() {
+void MainWindow::settleInput() {
     if (policy_.enabled)
         return; // no person, no input
     // Clicks and keys queued while a search held the thread come now, and are ignored where
@@ -552,16 +552,16 @@ void TUpgradeForm1::settleInput() {
 
 // --- events
 
-void TUpgradeForm1::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!activated_ && startOnActivate_) {
         activated_ = true;
         // After the window is up, from the message loop, as the first activation does.
-        QTimer::singleShot(0, this, &TUpgradeForm1::runFormActivate);
+        QTimer::singleShot(0, this, &MainWindow::runFormActivate);
     }
 }
 
-void TUpgradeForm1::runFormActivate() {
+void MainWindow::runFormActivate() {
     if (released_ || closed_)
         return;
     form_->FormActivate();
@@ -571,7 +571,7 @@ void TUpgradeForm1::runFormActivate() {
 
 // A headless run left with nothing to do but wait for a person ends, with the status of what
 // happened (see MainWindowLogic::idleExitStatus).
-void TUpgradeForm1::checkIdle() {
+void MainWindow::checkIdle() {
     const bool nested = QThread::currentThread()->loopLevel() > 1 || modalDepth_ > 0 ||
                         QApplication::activeModalWidget() != nullptr;
     if (nested || !form_->idle()) {
@@ -586,7 +586,7 @@ void TUpgradeForm1::checkIdle() {
     releaseWindow();
 }
 
-void TUpgradeForm1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     if (closed_) {
         event->accept();
         return;

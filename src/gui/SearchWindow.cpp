@@ -1,4 +1,4 @@
-#include "TRefreshForm.h"
+#include "SearchWindow.h"
 
 #include "search/DeviceSearch.h"
 
@@ -19,7 +19,7 @@ const QString Caption = QStringLiteral("Searching for installed device(s)...");
 constexpr int ProgressMaximum = 100;
 } // namespace
 
-TRefreshForm::TRefreshForm(DeviceSearch& search, QWidget* owner)
+SearchWindow::SearchWindow(DeviceSearch& search, QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                          Qt::CustomizeWindowHint),
       search_(search) {
@@ -48,18 +48,18 @@ TRefreshForm::TRefreshForm(DeviceSearch& search, QWidget* owner)
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(Timer1Interval);
-    connect(Timer1, &QTimer::timeout, this, &TRefreshForm::Timer1Timer);
+    connect(Timer1, &QTimer::timeout, this, &SearchWindow::Timer1Timer);
 
     search_.setProgress(this);
     search_.setWaitFunction([this](std::chrono::milliseconds ms) { waitPainted(ms); });
 }
 
-TRefreshForm::~TRefreshForm() {
+SearchWindow::~SearchWindow() {
     search_.setWaitFunction({});
     search_.setProgress(nullptr);
 }
 
-void TRefreshForm::paintBeforeSearch() {
+void SearchWindow::paintBeforeSearch() {
     // The search blocks this thread: until the window system shows the window, and the window
     // has painted itself once, a person would see an empty frame.
     QElapsedTimer clock;
@@ -72,7 +72,7 @@ void TRefreshForm::paintBeforeSearch() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-void TRefreshForm::waitPainted(std::chrono::milliseconds wait) {
+void SearchWindow::waitPainted(std::chrono::milliseconds wait) {
     // Nothing a person does reaches the program while a probe listens; repaints and timers do.
     QElapsedTimer clock;
     clock.start();
@@ -91,26 +91,26 @@ void TRefreshForm::waitPainted(std::chrono::milliseconds wait) {
     waitsDone_ = std::min(waitsDone_ + 1, plannedWaits_);
 }
 
-void TRefreshForm::showEvent(QShowEvent* event) {
+void SearchWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // The search blocks the GUI thread: start it once the window is up and the modal loop runs,
     // so that its close ends that loop.
-    QMetaObject::invokeMethod(this, &TRefreshForm::FormActivate, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &SearchWindow::FormActivate, Qt::QueuedConnection);
 }
 
-void TRefreshForm::hideEvent(QHideEvent* event) {
+void SearchWindow::hideEvent(QHideEvent* event) {
     // Hidden by its owner: no search for a window that is gone.
     Timer1->stop();
     QDialog::hideEvent(event);
 }
 
-void TRefreshForm::reject() {
+void SearchWindow::reject() {
     if (Timer1->isActive())
         return;
     QDialog::reject();
 }
 
-void TRefreshForm::FormActivate() {
+void SearchWindow::FormActivate() {
     if (!isVisible() || Timer1->isActive())
         return;
     search_.ClearDevices();
@@ -129,27 +129,27 @@ void TRefreshForm::FormActivate() {
         close();
 }
 
-void TRefreshForm::Timer1Timer() {
+void SearchWindow::Timer1Timer() {
     Timer1->stop();
     runBroadcastSearch();
     close();
 }
 
-void TRefreshForm::runBroadcastSearch() {
+void SearchWindow::runBroadcastSearch() {
     ++searchesRun_;
     search_.broadcastSearch();
 }
 
-void TRefreshForm::setProgressMaximum(qint64 maximum) {
+void SearchWindow::setProgressMaximum(qint64 maximum) {
     ProgressBar1->setMaximum(int(std::clamp<qint64>(maximum, 0, INT_MAX)));
 }
 
-void TRefreshForm::setProgressPosition(qint64 position) {
+void SearchWindow::setProgressPosition(qint64 position) {
     ProgressBar1->setValue(
         int(std::clamp<qint64>(position, ProgressBar1->minimum(), ProgressBar1->maximum())));
 }
 
-void TRefreshForm::advanceProgress(qint64 delta) {
+void SearchWindow::advanceProgress(qint64 delta) {
     setProgressPosition(qint64(ProgressBar1->value()) + delta);
 }
 

@@ -1,13 +1,12 @@
 #pragma once
-// An engine, not a window, despite its name: the TFTP recovery engine (the hidden TFTP "window",
-// a QObject here). Writes the chosen upgrade files to a crashed router's loader one 512-byte
-// block per acknowledgement, then asks it to reboot with the read request "R!". It never blocks:
-// TftpUpgrade sends the first write request and returns; received datagrams
-// (UdpEndpoint1DataReceived) drive the transfer and TFTPTimer (500 ms) finishes it through the stop
-// counter and the phase. A request or block whose acknowledgement is late is sent again
-// (RetransmitInterval, MaxRetransmits); the set is checked whole before the router hears anything.
-// The packet logic touches no socket: datagrams leave through a send function (the UDP link by
-// default) and arrive through UdpEndpoint1DataReceived. GUI thread.
+// The TFTP recovery engine, a QObject that is never shown. Writes the chosen upgrade files to a
+// crashed router's loader one 512-byte block per acknowledgement, then asks it to reboot with the
+// read request "R!". It never blocks: TftpUpgrade sends the first write request and returns;
+// received datagrams (UdpEndpoint1DataReceived) drive the transfer and TFTPTimer (500 ms) finishes
+// it through the stop counter and the phase. A request or block whose acknowledgement is late is
+// sent again (RetransmitInterval, MaxRetransmits); the set is checked whole before the router hears
+// anything. The packet logic touches no socket: datagrams leave through a send function (the UDP
+// link by default) and arrive through UdpEndpoint1DataReceived. GUI thread.
 
 #include "package/FileSelector.h"
 #include "transfer/TftpUpgradeService.h"
@@ -27,7 +26,7 @@ namespace fw {
 
 class TftpUdpLink;
 
-class TTFTPForm : public QObject, public TftpUpgradeService {
+class TftpRecoveryEngine : public QObject, public TftpUpgradeService {
     Q_OBJECT
 public:
     static constexpr quint16 RouterPort = 69;
@@ -51,13 +50,13 @@ public:
 
     // Talks through its own UDP endpoint (bound at once to a port the system chooses) to the
     // router's `routerPort`.
-    explicit TTFTPForm(quint16 routerPort = RouterPort, QObject* parent = nullptr);
+    explicit TftpRecoveryEngine(quint16 routerPort = RouterPort, QObject* parent = nullptr);
     // Sends through `send` and opens no socket; datagrams come in by UdpEndpoint1DataReceived.
-    explicit TTFTPForm(SendFunction send, quint16 routerPort = RouterPort,
+    explicit TftpRecoveryEngine(SendFunction send, quint16 routerPort = RouterPort,
                        QObject* parent = nullptr);
-    ~TTFTPForm() override;
-    TTFTPForm(const TTFTPForm&) = delete;
-    TTFTPForm& operator=(const TTFTPForm&) = delete;
+    ~TftpRecoveryEngine() override;
+    TftpRecoveryEngine(const TftpRecoveryEngine&) = delete;
+    TftpRecoveryEngine& operator=(const TftpRecoveryEngine&) = delete;
 
     // --- TftpUpgradeService
     int TftpUpgrade(StopCounter& stopCounter, std::atomic<qint16>& phase, const Sinks& sinks,

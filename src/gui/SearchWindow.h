@@ -16,7 +16,7 @@ namespace fw {
 
 class DeviceSearch;
 
-class TRefreshForm : public QDialog, private ProgressSink {
+class SearchWindow : public QDialog, private ProgressSink {
     Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds Timer1Interval{20};
@@ -27,8 +27,8 @@ public:
     static constexpr std::chrono::milliseconds ExposeWait{1000};
     static constexpr std::chrono::milliseconds PaintSlice{10};
 
-    explicit TRefreshForm(DeviceSearch& search, QWidget* owner = nullptr);
-    ~TRefreshForm() override;
+    explicit SearchWindow(DeviceSearch& search, QWidget* owner = nullptr);
+    ~SearchWindow() override;
 
     DeviceSearch& search() { return search_; }
     // Broadcast searches run since the window was created.

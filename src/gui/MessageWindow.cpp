@@ -1,4 +1,4 @@
-#include "THintForm.h"
+#include "MessageWindow.h"
 
 #include "RtfTextDocument.h"
 #include "ui/VisibleText.h"
@@ -30,15 +30,15 @@ QString plainText(const QByteArray& text) {
 }
 } // namespace
 
-quint16 THintForm::countDown() {
+quint16 MessageWindow::countDown() {
     return g_countDown;
 }
 
-quint8 THintForm::blinkState() {
+quint8 MessageWindow::blinkState() {
     return g_blinkState;
 }
 
-THintForm::THintForm(const MessageRecord& record, QWidget* owner)
+MessageWindow::MessageWindow(const MessageRecord& record, QWidget* owner)
     : QDialog(owner), record_(record), liveTime_(record.cappedLiveTime()),
       rich_(RtfReader::isRtf(record.text)), view_(new QTextEdit(this)) {
     g_countDown = liveTime_;
@@ -79,28 +79,28 @@ THintForm::THintForm(const MessageRecord& record, QWidget* owner)
     // Precise: the closing time is part of the contract ((N + 1) x 100 ms), not a hint.
     countDownTimer_.setTimerType(Qt::PreciseTimer);
     countDownTimer_.setInterval(CountDownInterval);
-    connect(&countDownTimer_, &QTimer::timeout, this, &THintForm::countDownTimerTimer);
+    connect(&countDownTimer_, &QTimer::timeout, this, &MessageWindow::countDownTimerTimer);
     countDownTimer_.start();
     blinkTimer_.setTimerType(Qt::PreciseTimer);
     blinkTimer_.setInterval(BlinkInterval);
-    connect(&blinkTimer_, &QTimer::timeout, this, &THintForm::blinkTimerTimer);
+    connect(&blinkTimer_, &QTimer::timeout, this, &MessageWindow::blinkTimerTimer);
     if (record_.noBlink == 0)
         blinkTimer_.start();
 }
 
-void THintForm::loadText() {
+void MessageWindow::loadText() {
     if (rich_)
         fillTextDocument(*view_->document(), rtf_);
     else
         view_->setPlainText(plain_);
 }
 
-void THintForm::stopTimers() {
+void MessageWindow::stopTimers() {
     countDownTimer_.stop();
     blinkTimer_.stop();
 }
 
-void THintForm::countDownTimerTimer() {
+void MessageWindow::countDownTimerTimer() {
     const quint16 taken = g_countDown--;
     if (taken == 0 && liveTime_ != 0) {
         stopTimers();
@@ -110,7 +110,7 @@ void THintForm::countDownTimerTimer() {
     }
 }
 
-void THintForm::blinkTimerTimer() {
+void MessageWindow::blinkTimerTimer() {
     if (g_blinkState == TextCleared) {
         loadText();
         g_blinkState = TextShown;

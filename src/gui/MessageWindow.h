@@ -14,7 +14,7 @@ class QTextEdit;
 
 namespace fw {
 
-class THintForm : public QDialog {
+class MessageWindow : public QDialog {
     Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds CountDownInterval{100};
@@ -24,7 +24,7 @@ public:
 
     // Copies the record, caps its live time, resets the process-wide countdown counter and blink
     // state and starts the timers. Not shown by construction.
-    explicit THintForm(const MessageRecord& record, QWidget* owner = nullptr);
+    explicit MessageWindow(const MessageRecord& record, QWidget* owner = nullptr);
 
     QTextEdit* view() const { return view_; }
     quint16 liveTime() const { return liveTime_; }

@@ -46,7 +46,7 @@ private:
     qsizetype accepted_ = 0;
 };
 
-class TUpgradeForm1 final : public QWidget, public MainView {
+class MainWindow final : public QWidget, public MainView {
     Q_OBJECT
 public:
     static constexpr int ClientWidth = 344;
@@ -60,14 +60,14 @@ public:
     static inline const QString OpenDialogFilter =
         QStringLiteral("(BIN Files)|*.bin|(EXE Files)|*.exe|(All Files)|*.*");
 
-    explicit TUpgradeForm1(DeviceSearch& search, MainWindowLogicConfig config = {},
+    explicit MainWindow(DeviceSearch& search, MainWindowLogicConfig config = {},
                            HeadlessPolicy policy = HeadlessPolicy::fromEnvironment(),
                            QWidget* parent = nullptr);
-    ~TUpgradeForm1() override;
+    ~MainWindow() override;
 
     MainWindowLogic& form() { return *form_; }
 
-    // The search window, shown modally by Refresh (e.g. [&] { refreshForm.exec(); }).
+    // The search window, shown modally by Refresh (e.g. [&] { searchWindow.exec(); }).
     void setSearchWindow(std::function<void()> showModal) { searchWindow_ = std::move(showModal); }
     // Where message windows go (the sink may be set at any time; null shows none).
     void setMessageWindowSink(MessageWindowSink* sink) { messageForward_.setTarget(sink); }

@@ -1,4 +1,4 @@
-#include "tftp/TTFTPForm.h"
+#include "tftp/TftpRecoveryEngine.h"
 
 #include "process/WaitMs.h"
 #include "tftp/TftpPacket.h"
@@ -31,8 +31,8 @@ constexpr qint64 MaxFileSize =
 
 } // namespace
 
-TTFTPForm::TTFTPForm(quint16 routerPort, QObject* parent)
-    : TTFTPForm(SendFunction(), routerPort, parent) {
+TftpRecoveryEngine::TftpRecoveryEngine(quint16 routerPort, QObject* parent)
+    : TftpRecoveryEngine(SendFunction(), routerPort, parent) {
     link_ = new TftpUdpLink([this](const QByteArray& d, const QString& from,
                                    quint16 port) { UdpEndpoint1DataReceived(d, from, port); },
                             this);
@@ -43,31 +43,31 @@ TTFTPForm::TTFTPForm(quint16 routerPort, QObject* parent)
     };
 }
 
-TTFTPForm::TTFTPForm(SendFunction send, quint16 routerPort, QObject* parent)
+TftpRecoveryEngine::TftpRecoveryEngine(SendFunction send, quint16 routerPort, QObject* parent)
     : QObject(parent), routerPort_(routerPort), send_(std::move(send)) {
     wait_ = [](std::chrono::milliseconds ms) { WaitMs(ms.count(), true); };
     timer_.setInterval(TimerInterval);
-    connect(&timer_, &QTimer::timeout, this, &TTFTPForm::TFTPTimerTimer);
+    connect(&timer_, &QTimer::timeout, this, &TftpRecoveryEngine::TFTPTimerTimer);
     retransmitTimer_.setSingleShot(true);
     retransmitTimer_.setInterval(RetransmitInterval);
-    connect(&retransmitTimer_, &QTimer::timeout, this, &TTFTPForm::RetransmitTimerTimer);
+    connect(&retransmitTimer_, &QTimer::timeout, this, &TftpRecoveryEngine::RetransmitTimerTimer);
 }
 
-TTFTPForm::~TTFTPForm() {
+TftpRecoveryEngine::~TftpRecoveryEngine() {
     timer_.stop();
     retransmitTimer_.stop();
     file_.close();
 }
 
-quint16 TTFTPForm::localPort() const {
+quint16 TftpRecoveryEngine::localPort() const {
     return link_ ? link_->localPort() : 0;
 }
 
-QString TTFTPForm::sentSections() const {
+QString TftpRecoveryEngine::sentSections() const {
     return selector_ ? selector_->sentSections : QString();
 }
 
-int TTFTPForm::TftpUpgrade(StopCounter& stopCounter, std::atomic<qint16>& phase, const Sinks& sinks,
+int TftpRecoveryEngine::TftpUpgrade(StopCounter& stopCounter, std::atomic<qint16>& phase, const Sinks& sinks,
                            const ExtractionList& files, const QString& routerIp,
                            const QString& romId, qint32 routerType, qint32& fileOpenFlag) {
     // A new run starts from nothing, whatever the last one left.
@@ -135,15 +135,15 @@ int TTFTPForm::TftpUpgrade(StopCounter& stopCounter, std::atomic<qint16>& phase,
     return r;
 }
 
-qint64 TTFTPForm::UploadLength() {
+qint64 TftpRecoveryEngine::UploadLength() {
     return selector_ ? selector_->UploadLength() : -1;
 }
 
-int TTFTPForm::SelectNextFile(int start) {
+int TftpRecoveryEngine::SelectNextFile(int start) {
     return selector_ ? selector_->SelectNextFile(start) : FileSelector::NoFiles;
 }
 
-bool TTFTPForm::wholeSetSendable() {
+bool TftpRecoveryEngine::wholeSetSendable() {
     // The same choice as the transfer will make, silently: no log lines, no message windows.
     FileSelector lookAhead(*files_, romId_, FileChoiceRules::tftp(), Sinks{});
     lookAhead.setMessageShower([](const ExtractionEntry&) { return 0; });
@@ -164,7 +164,7 @@ bool TTFTPForm::wholeSetSendable() {
     return true;
 }
 
-int TTFTPForm::StartFileTransfer(const QString& routerIp, const QString& path) {
+int TftpRecoveryEngine::StartFileTransfer(const QString& routerIp, const QString& path) {
     if (state_ > 0)
         sinks_.setStatus(NotCompleteStatus);
     const QString name = cutPath(path).left(TftpPacket::MaxNameLength);
@@ -211,19 +211,19 @@ int TTFTPForm::StartFileTransfer(const QString& routerIp, const QString& path) {
     return 1;
 }
 
-void TTFTPForm::SendRebootRequest(const QString& routerIp, const QByteArray& name,
+void TftpRecoveryEngine::SendRebootRequest(const QString& routerIp, const QByteArray& name,
                                   const QByteArray& mode) {
     routerIp_ = routerIp;
     sendDatagram(TftpPacket::readRequest(name, mode));
 }
 
-void TTFTPForm::sendDatagram(const QByteArray& datagram) {
+void TftpRecoveryEngine::sendDatagram(const QByteArray& datagram) {
     if (send_)
         send_(datagram, routerIp_, routerPort_);
     UdpEndpoint1DataSend();
 }
 
-void TTFTPForm::sendAwaited(const QByteArray& datagram, const QString& what) {
+void TftpRecoveryEngine::sendAwaited(const QByteArray& datagram, const QString& what) {
     awaited_ = datagram;
     awaitedWhat_ = what;
     retransmits_ = 0;
@@ -231,13 +231,13 @@ void TTFTPForm::sendAwaited(const QByteArray& datagram, const QString& what) {
     retransmitTimer_.start();
 }
 
-void TTFTPForm::stopRetransmit() {
+void TftpRecoveryEngine::stopRetransmit() {
     retransmitTimer_.stop();
     awaited_.clear();
     retransmits_ = 0;
 }
 
-void TTFTPForm::RetransmitTimerTimer() {
+void TftpRecoveryEngine::RetransmitTimerTimer() {
     retransmitTimer_.stop();
     if (!running_ || state_ >= AllSent || awaited_.isEmpty() || retransmits_ >= MaxRetransmits)
         return;
@@ -252,18 +252,18 @@ void TTFTPForm::RetransmitTimerTimer() {
         retransmitTimer_.start();
 }
 
-void TTFTPForm::UdpEndpoint1DataSend() {
+void TftpRecoveryEngine::UdpEndpoint1DataSend() {
     logLine(QStringLiteral("Sent ") + QString::number(datagramsSent_) + QStringLiteral(" .."));
     sinks_.setStatus(BeginningStatus);
     ++datagramsSent_;
 }
 
-void TTFTPForm::logLine(const QString& line) {
+void TftpRecoveryEngine::logLine(const QString& line) {
     logPendingRecv();
     sinks_.logLine(line);
 }
 
-void TTFTPForm::logPendingRecv() {
+void TftpRecoveryEngine::logPendingRecv() {
     if (recvToLog_ < 0)
         return;
     const int b = recvToLog_;
@@ -271,7 +271,7 @@ void TTFTPForm::logPendingRecv() {
     sinks_.logLine(QStringLiteral("Recv : ") + QString::number(b));
 }
 
-bool TTFTPForm::fromRouter(const QString& fromAddress, quint16 fromPort) {
+bool TftpRecoveryEngine::fromRouter(const QString& fromAddress, quint16 fromPort) {
     if (fromAddress != lastFrom_) {
         lastFrom_ = fromAddress;
         lastFromRouter_ = routerAddress_.isNull() || QHostAddress(fromAddress) == routerAddress_;
@@ -281,7 +281,7 @@ bool TTFTPForm::fromRouter(const QString& fromAddress, quint16 fromPort) {
     return routerAnswerPort_ == 0 || fromPort == routerAnswerPort_;
 }
 
-void TTFTPForm::UdpEndpoint1DataReceived(const QByteArray& datagram, const QString& fromAddress,
+void TftpRecoveryEngine::UdpEndpoint1DataReceived(const QByteArray& datagram, const QString& fromAddress,
                                          quint16 fromPort) {
     // Nothing runs (before the first start, or the end path has begun): a late or repeated
     // answer must not start anything.
@@ -342,7 +342,7 @@ void TTFTPForm::UdpEndpoint1DataReceived(const QByteArray& datagram, const QStri
     }
 }
 
-void TTFTPForm::sendNextBlock(quint16 block, int length) {
+void TftpRecoveryEngine::sendNextBlock(quint16 block, int length) {
     const QByteArray payload = file_.read(length);
     if (payload.size() != length) {
         // Bytes that are not the file's never go out.
@@ -360,13 +360,13 @@ void TTFTPForm::sendNextBlock(quint16 block, int length) {
     }
 }
 
-void TTFTPForm::failNow() {
+void TftpRecoveryEngine::failNow() {
     timer_.stop();
     stopRetransmit();
     TFTPTimerTimer();
 }
 
-void TTFTPForm::cancel() {
+void TftpRecoveryEngine::cancel() {
     running_ = false;
     state_ = 0;
     timer_.stop();
@@ -375,19 +375,19 @@ void TTFTPForm::cancel() {
         *fileOpenFlag_ = 0;
 }
 
-void TTFTPForm::closeFile() {
+void TftpRecoveryEngine::closeFile() {
     if (file_.isOpen())
         file_.close();
 }
 
-void TTFTPForm::TFTPTimerTimer() {
+void TftpRecoveryEngine::TFTPTimerTimer() {
     if (state_ == AllSent)
         finishSuccess();
     else if (state_ == Failed)
         finishFailure();
 }
 
-void TTFTPForm::finishSuccess() {
+void TftpRecoveryEngine::finishSuccess() {
     running_ = false;
     stopRetransmit();
     state_ = 0;
@@ -416,7 +416,7 @@ void TTFTPForm::finishSuccess() {
     emit closed();
 }
 
-void TTFTPForm::finishFailure() {
+void TftpRecoveryEngine::finishFailure() {
     running_ = false;
     stopRetransmit();
     timer_.stop();

@@ -1,9 +1,8 @@
 #pragma once
-// An engine, not a window, despite its name (the FTP "window" was never shown): the FTP upgrade
-// engine (login as "root", the files chosen by attribute and ROM identifier stored one by one,
-// message files shown on the way) and the ROM read over FTP. Never shown, so a QObject. Lives on
-// the GUI thread for the whole run and serves one operation at a time; its waits keep the event
-// loop turning.
+// The FTP upgrade engine (login as "root", the files chosen by attribute and ROM identifier stored
+// one by one, message files shown on the way) and the ROM read over FTP. Never shown, so a QObject.
+// Lives on the GUI thread for the whole run and serves one operation at a time; its waits keep the
+// event loop turning.
 
 #include "ftp/TFtpClient.h"
 #include "package/FileSelector.h"
@@ -18,7 +17,7 @@
 
 namespace fw {
 
-class TmyFTPForm : public QObject, public FtpUpgradeService, public FtpRomReadService {
+class FtpUpgradeEngine : public QObject, public FtpUpgradeService, public FtpRomReadService {
     Q_OBJECT
 public:
     static constexpr quint16 DefaultPort = 21;
@@ -34,8 +33,8 @@ public:
     // The bar moves with the bytes of an upload at most this often.
     static constexpr std::chrono::milliseconds ProgressInterval{100};
 
-    explicit TmyFTPForm(quint16 port = DefaultPort, QObject* parent = nullptr);
-    ~TmyFTPForm() override;
+    explicit FtpUpgradeEngine(quint16 port = DefaultPort, QObject* parent = nullptr);
+    ~FtpUpgradeEngine() override;
 
     // 1 every chosen file stored; -2 password refused; -4 upgrade file error; -1 other failure.
     int FtpUpgrade(StopCounter& stopCounter, const Sinks& sinks, const ExtractionList& files,

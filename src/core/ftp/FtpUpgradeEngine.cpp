@@ -1,4 +1,4 @@
-#include "ftp/TmyFTPForm.h"
+#include "ftp/FtpUpgradeEngine.h"
 
 #include "net/RomStretch.h"
 #include "transfer/FileAttributes.h"
@@ -16,7 +16,7 @@ const QString kUserName = QStringLiteral("root");
 
 } // namespace
 
-TmyFTPForm::TmyFTPForm(quint16 port, QObject* parent)
+FtpUpgradeEngine::FtpUpgradeEngine(quint16 port, QObject* parent)
     : QObject(parent), FtpClient1(std::make_unique<TFtpClient>()), port_(port) {
     TFtpClient& c = *FtpClient1;
     c.Port = port;
@@ -34,15 +34,15 @@ TmyFTPForm::TmyFTPForm(quint16 port, QObject* parent)
     c.OnFailure = [](TFtpClient&, bool&, int) {};
 }
 
-TmyFTPForm::~TmyFTPForm() = default;
+FtpUpgradeEngine::~FtpUpgradeEngine() = default;
 
 // ---- events of the client
 
-void TmyFTPForm::FtpClient1Connect() {
+void FtpUpgradeEngine::FtpClient1Connect() {
     setStatus(QStringLiteral("Connecting to device"));
 }
 
-void TmyFTPForm::FtpClient1Status(const QString& text) {
+void FtpUpgradeEngine::FtpClient1Status(const QString& text) {
     if (text.left(3) == u"429") {
         currentIndex_ = RejectedIndex;
         resultText_ = QStringLiteral("Incorrect upgrade file. Please check again!");
@@ -50,7 +50,7 @@ void TmyFTPForm::FtpClient1Status(const QString& text) {
     }
 }
 
-void TmyFTPForm::FtpClient1PacketSent() {
+void FtpUpgradeEngine::FtpClient1PacketSent() {
     // Every send would set the same text again; once per file is what shows.
     if (lastStatus_ != kUpgrading)
         setStatus(kUpgrading);
@@ -62,25 +62,25 @@ void TmyFTPForm::FtpClient1PacketSent() {
     }
 }
 
-void TmyFTPForm::FtpClient1PacketRecvd() {
+void FtpUpgradeEngine::FtpClient1PacketRecvd() {
     // The running total is added at every block, so the bar fills early; it stops at its end.
     romProgress_ = std::min(RomProgressMaximum, romProgress_ + FtpClient1->GetBytesRcvd());
     sinks_.setProgressPosition(romProgress_);
 }
 
-void TmyFTPForm::FtpClient1Error(int number, const QString& text) {
+void FtpUpgradeEngine::FtpClient1Error(int number, const QString& text) {
     sinks_.logLine(QStringLiteral("Error ") + QString::number(number) + QStringLiteral(": ") +
                    text);
 }
 
 // ---- helpers
 
-void TmyFTPForm::setStatus(const QString& text) {
+void FtpUpgradeEngine::setStatus(const QString& text) {
     lastStatus_ = text;
     sinks_.setStatus(text);
 }
 
-void TmyFTPForm::setUpClient(const QString& routerIp, const QString& password) {
+void FtpUpgradeEngine::setUpClient(const QString& routerIp, const QString& password) {
     TFtpClient& c = *FtpClient1;
     c.ReportLevel = EngineReportLevel;
     c.Host = routerIp;
@@ -90,12 +90,12 @@ void TmyFTPForm::setUpClient(const QString& routerIp, const QString& password) {
     registerSecret(password); // the server's replies may quote it
 }
 
-void TmyFTPForm::logBound(const FtpException& e) {
+void FtpUpgradeEngine::logBound(const FtpException& e) {
     if (dynamic_cast<const EReplyBound*>(&e))
         sinks_.logLine(e.message());
 }
 
-void TmyFTPForm::disconnectQuietly() {
+void FtpUpgradeEngine::disconnectQuietly() {
     try {
         FtpClient1->Disconnect();
     } catch (const FtpException&) {
@@ -103,7 +103,7 @@ void TmyFTPForm::disconnectQuietly() {
     }
 }
 
-qint64 TmyFTPForm::UploadLength() {
+qint64 FtpUpgradeEngine::UploadLength() {
     if (!selector_)
         return -1;
     const qint64 total = selector_->UploadLength();
@@ -112,7 +112,7 @@ qint64 TmyFTPForm::UploadLength() {
     return total;
 }
 
-int TmyFTPForm::SelectNextFile(int start) {
+int FtpUpgradeEngine::SelectNextFile(int start) {
     if (!selector_)
         return FileSelector::NoFiles;
     const int r = selector_->SelectNextFile(start);
@@ -124,7 +124,7 @@ int TmyFTPForm::SelectNextFile(int start) {
 
 // ---- the upgrade
 
-int TmyFTPForm::FtpUpgrade(StopCounter& stopCounter, const Sinks& sinks,
+int FtpUpgradeEngine::FtpUpgrade(StopCounter& stopCounter, const Sinks& sinks,
                            const ExtractionList& files, const QString& routerIp,
                            const QString& romId, qint32 routerType, const QString& password) {
     filesSent = 0;
@@ -204,7 +204,7 @@ int TmyFTPForm::FtpUpgrade(StopCounter& stopCounter, const Sinks& sinks,
     }
 }
 
-int TmyFTPForm::FtpLoginCheck(const Sinks& sinks, const QString& routerIp,
+int FtpUpgradeEngine::FtpLoginCheck(const Sinks& sinks, const QString& routerIp,
                               const QString& password) {
     sinks_ = sinks;
     lastStatus_.clear();
@@ -220,7 +220,7 @@ int TmyFTPForm::FtpLoginCheck(const Sinks& sinks, const QString& routerIp,
     }
 }
 
-int TmyFTPForm::storeFile(StopCounter& stopCounter) {
+int FtpUpgradeEngine::storeFile(StopCounter& stopCounter) {
     try {
         const QString path = (*files_)[currentIndex_].path;
         QString name = path;
@@ -253,7 +253,7 @@ int TmyFTPForm::storeFile(StopCounter& stopCounter) {
     }
 }
 
-int TmyFTPForm::upgradeHandlerB(const QString& m) {
+int FtpUpgradeEngine::upgradeHandlerB(const QString& m) {
     if (m.left(3) == u"550") {
         FtpClient1->Disconnect();
         setStatus(QStringLiteral("Please ReSelect Upgrade File Again."));
@@ -266,14 +266,14 @@ int TmyFTPForm::upgradeHandlerB(const QString& m) {
     return -1;
 }
 
-int TmyFTPForm::upgradeHandlerA(const QString& m) {
+int FtpUpgradeEngine::upgradeHandlerA(const QString& m) {
     return handlerA(m, QStringLiteral("Password Error"),
                     QStringLiteral("Unknow error2 in FTP mode.") + m,
                     QStringLiteral("Unknow exception2") + m);
 }
 
 // The outer failure handler the upgrade and the ROM read share; only their texts differ.
-int TmyFTPForm::handlerA(const QString& m, const QString& passwordLog,
+int FtpUpgradeEngine::handlerA(const QString& m, const QString& passwordLog,
                          const QString& unconnectedLog, const QString& unconnectedResult) {
     if (m.left(3) == u"530") {
         disconnectQuietly();
@@ -296,7 +296,7 @@ int TmyFTPForm::handlerA(const QString& m, const QString& passwordLog,
 
 // ---- the ROM read
 
-int TmyFTPForm::FtpGetRom(const Sinks& sinks, const QString& routerIp, const QString& password,
+int FtpUpgradeEngine::FtpGetRom(const Sinks& sinks, const QString& routerIp, const QString& password,
                           const QString& remoteName, const QString& localPath) {
     sinks_ = sinks;
     setUpClient(routerIp, password);
@@ -358,7 +358,7 @@ int TmyFTPForm::FtpGetRom(const Sinks& sinks, const QString& routerIp, const QSt
     }
 }
 
-int TmyFTPForm::romHandlerA(const QString& m) {
+int FtpUpgradeEngine::romHandlerA(const QString& m) {
     return handlerA(m, QStringLiteral("Get Rom File Password Error"),
                     QStringLiteral("Unknow error3 in FTP mode.(NO Connect)"),
                     QStringLiteral("Unknow exception with NO Connect "));

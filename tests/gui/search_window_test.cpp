@@ -1,7 +1,7 @@
 // The search window offscreen: its fixed layout, and modal runs inside the private network
 // namespace (exec returns after the repeat search; progress reaches 100 with a router).
 
-#include "TRefreshForm.h"
+#include "SearchWindow.h"
 #include "process/ProcessState.h"
 #include "search/DeviceSearch.h"
 #include "support/NetNamespace.h"
@@ -38,7 +38,7 @@ struct Boxes : BoxSink {
 };
 
 // exec() with a watchdog; false when the watchdog had to end the window.
-bool execBounded(TRefreshForm& form) {
+bool execBounded(SearchWindow& form) {
     bool ended = true;
     QTimer watchdog;
     watchdog.setSingleShot(true);
@@ -67,12 +67,12 @@ protected:
 
 } // namespace
 
-TEST(RefreshForm, FixedLayout) {
+TEST(SearchWindow, FixedLayout) {
     QWidget owner;
     owner.setGeometry(200, 150, 640, 480);
     owner.show();
     DeviceSearch search;
-    TRefreshForm form(search, &owner);
+    SearchWindow form(search, &owner);
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Searching for installed device(s)..."));
     EXPECT_EQ(form.Label1->text(), QStringLiteral("Searching for installed device(s)"));
     EXPECT_EQ(form.Label2->text(), QStringLiteral("Please Wait ..."));
@@ -95,9 +95,9 @@ TEST(RefreshForm, FixedLayout) {
     EXPECT_EQ(form.searchesRun(), 0);
 }
 
-TEST(RefreshForm, ScreenshotOfTheWindow) {
+TEST(SearchWindow, ScreenshotOfTheWindow) {
     DeviceSearch search;
-    TRefreshForm form(search);
+    SearchWindow form(search);
     form.ProgressBar1->setValue(40);
     const QPixmap shot = form.grab();
     EXPECT_EQ(shot.size(), QSize(300, 107) * shot.devicePixelRatio());
@@ -110,7 +110,7 @@ TEST(RefreshForm, ScreenshotOfTheWindow) {
 TEST_F(RefreshInNamespace, ExecReturnsAfterTheRepeatSearchWithProgressAt100) {
     startSim(Home + QStringLiteral(",romid=ABC123,detail=Router X"));
     DeviceSearch search;
-    TRefreshForm form(search);
+    SearchWindow form(search);
     ASSERT_TRUE(execBounded(form));
     EXPECT_FALSE(form.isVisible());
     EXPECT_FALSE(form.Timer1->isActive());
@@ -127,7 +127,7 @@ TEST_F(RefreshInNamespace, ExecReturnsAfterTheRepeatSearchWithProgressAt100) {
 
 TEST_F(RefreshInNamespace, WithoutARouterTheBarMovesWhileTheWindowStaysLive) {
     DeviceSearch search;
-    TRefreshForm form(search);
+    SearchWindow form(search);
     // What a person sees while the probes wait: the window up and the bar at each moment.
     QList<int> seen;
     QTimer look;
@@ -154,7 +154,7 @@ TEST_F(RefreshInNamespace, ClearedRepeatFlagMeansOneSearch) {
         ProcessState::repeatSearch = false;
         return true;
     });
-    TRefreshForm form(search);
+    SearchWindow form(search);
     ASSERT_TRUE(execBounded(form));
     EXPECT_EQ(form.searchesRun(), 1);
     EXPECT_EQ(search.devices().count(), 2);
@@ -171,7 +171,7 @@ TEST_F(RefreshInNamespace, SocketFailureShowsOneBoxAndCloses) {
     Sinks sinks;
     sinks.box = &boxes;
     search.setSinks(sinks);
-    TRefreshForm form(search);
+    SearchWindow form(search);
     const bool ended = execBounded(form);
     NetNamespace::run(route + QStringList{QStringLiteral("add"), QStringLiteral("default"),
                                           QStringLiteral("dev"), QStringLiteral("lo"),
