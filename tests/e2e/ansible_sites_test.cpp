@@ -77,14 +77,6 @@ QByteArray image(int seed) {
     return b;
 }
 
-QByteArray expectedBody(const QByteArray& files) {
-    return "-----------------123456789\r\n"
-           "Content-Disposition: from-data; name=\"FN\"; filename=\"upgrade.bin\" \r\n"
-           "Content-Type: application/octet-stream \r\n"
-           "\r\n" +
-           files + "\r\n----\r\n";
-}
-
 QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -428,7 +420,7 @@ TEST_F(AnsibleSites, FourRunsOverSshAtTwoSites) {
         // Each router got its own image, once in the upgrade and again in the last run unless
         // its password was wrong: the look and the second run sent nothing.
         for (const Router& r : s.routers) {
-            EXPECT_EQ(readFile(body(r)), expectedBody(images[r.romId])) << r.name.toStdString();
+            EXPECT_EQ(readFile(body(r)), expectedUploadBody(images[r.romId])) << r.name.toStdString();
             EXPECT_EQ(readFile(web(r)).count("POST /upg "), r.address == WrongRouter ? 1 : 2)
                 << r.name.toStdString();
         }

@@ -42,14 +42,6 @@ QByteArray image(int seed, int size) {
     return b;
 }
 
-QByteArray expectedBody(const QByteArray& files) {
-    return "-----------------123456789\r\n"
-           "Content-Disposition: from-data; name=\"FN\"; filename=\"upgrade.bin\" \r\n"
-           "Content-Type: application/octet-stream \r\n"
-           "\r\n" +
-           files + "\r\n----\r\n";
-}
-
 QList<QJsonObject> jsonLines(const QByteArray& out, bool* allParse) {
     QList<QJsonObject> objects;
     *allParse = true;
@@ -179,7 +171,7 @@ TEST_F(Fleet, EightRoutersFourAtATimeReportEachOutcome) {
             EXPECT_TRUE(log.contains("Upgrade success in New version")) << n;
             QFile f(body(n));
             EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << n;
-            EXPECT_EQ(f.readAll(), expectedBody(images[romId(n)])) << n;
+            EXPECT_EQ(f.readAll(), expectedUploadBody(images[romId(n)])) << n;
         }
     }
     EXPECT_TRUE(tmpEmpty()); // every run's own TMPDIR, and fwfleet's, removed

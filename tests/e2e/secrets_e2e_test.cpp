@@ -35,14 +35,6 @@ QString address(int n) {
     return QStringLiteral("192.168.125.%1").arg(n);
 }
 
-QByteArray expectedBody(const QByteArray& files) {
-    return "-----------------123456789\r\n"
-           "Content-Disposition: from-data; name=\"FN\"; filename=\"upgrade.bin\" \r\n"
-           "Content-Type: application/octet-stream \r\n"
-           "\r\n" +
-           files + "\r\n----\r\n";
-}
-
 // Every form that would give a password away: as it is, and as the Basic header carries it.
 QList<QByteArray> giveaways() {
     QList<QByteArray> all;
@@ -225,7 +217,7 @@ TEST_F(Secrets, FleetKeepsEveryPasswordOutOfArgumentsOutputAndReport) {
         EXPECT_EQ(e["exitStatus"].toInt(-1), 0) << why;
     }
     for (int n = 1; n <= 3; ++n)
-        EXPECT_EQ(readAll(body(n)), expectedBody(image)) << n;
+        EXPECT_EQ(readAll(body(n)), expectedUploadBody(image)) << n;
 }
 
 TEST_F(Secrets, PutReadsThePasswordFromStandardInput) {
@@ -238,7 +230,7 @@ TEST_F(Secrets, PutReadsThePasswordFromStandardInput) {
     EXPECT_TRUE(ok.out.contains("Peer ask for win-authentication")) << why;
     EXPECT_TRUE(ok.out.contains("Set password = ******** in parameter input")) << why;
     expectNoGiveaway(ok.out + ok.err, "the JSON Lines run");
-    EXPECT_EQ(readAll(body(BasicRouter)), expectedBody(image));
+    EXPECT_EQ(readAll(body(BasicRouter)), expectedUploadBody(image));
 
     // Nothing on standard input: the run ends at once, in either output form.
     const ProgramRun text = runWithInput(program, args, env(false), {});

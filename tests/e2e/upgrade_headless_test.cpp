@@ -27,14 +27,6 @@ QByteArray firmwareImage() {
     return b;
 }
 
-QByteArray expectedBody(const QByteArray& files) {
-    return "-----------------123456789\r\n"
-           "Content-Disposition: from-data; name=\"FN\"; filename=\"upgrade.bin\" \r\n"
-           "Content-Type: application/octet-stream \r\n"
-           "\r\n" +
-           files + "\r\n----\r\n";
-}
-
 class UpgradeHeadless : public ::testing::Test {
 protected:
     QTemporaryDir dir;
@@ -96,7 +88,7 @@ TEST_F(UpgradeHeadless, CommandLinePutSendsTheFileAndExitsZero) {
                                QStringLiteral("ABC123"), path("fw.bin"), QStringLiteral("log")});
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 0) << why;
-    EXPECT_EQ(body(), expectedBody(firmware));
+    EXPECT_EQ(body(), expectedUploadBody(firmware));
     EXPECT_TRUE(r.out.contains("Unsing HTTP upgrade mode to : 192.168.123.254\n")) << why;
     EXPECT_TRUE(r.out.contains("Upgrade success in New version\n")) << why;
     EXPECT_TRUE(r.out.contains("HTTP upgrade section :\n")) << why;
@@ -112,7 +104,7 @@ TEST_F(UpgradeHeadless, PackedSettingsPutSendsTheEmbeddedFirmware) {
     const ProgramRun r = runHeadless(program, {});
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 0) << why;
-    EXPECT_EQ(body(), expectedBody(firmware));
+    EXPECT_EQ(body(), expectedUploadBody(firmware));
     const qsizetype ftp = r.out.indexOf("Unsing FTP upgrade mode fail : 192.168.123.254\n");
     const qsizetype http = r.out.indexOf("Unsing HTTP upgrade mode to : 192.168.123.254\n");
     EXPECT_GE(ftp, 0) << why;
@@ -177,7 +169,7 @@ TEST_F(UpgradeHeadless, PutWithoutAFileSendsThePackagedFirmware) {
                                QStringLiteral("ABC123")});
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 0) << why;
-    EXPECT_EQ(body(), expectedBody(firmware));
+    EXPECT_EQ(body(), expectedUploadBody(firmware));
     EXPECT_TRUE(r.out.contains("Login password correct in New version\n")) << why;
     EXPECT_TRUE(r.out.contains("Imbed File Attrib : 2061\n")) << why; // the package was listed
     // The packed settings are not read: the command line decides.
@@ -232,7 +224,7 @@ TEST_F(UpgradeHeadless, ADamagedPackageIsRefusedBeforeAnyByteReachesTheRouter) {
     qputenv("TMPDIR", oldTmp);
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 0) << why;
-    EXPECT_EQ(body(), expectedBody(firmware));
+    EXPECT_EQ(body(), expectedUploadBody(firmware));
     EXPECT_FALSE(r.out.contains("carries no digest")) << why;
     EXPECT_EQ(extracted(), QStringList());
     EXPECT_EQ(runProgram(fwpackPath(), {QStringLiteral("verify"), program},
@@ -252,7 +244,7 @@ TEST_F(UpgradeHeadless, APackageWithoutADigestStillUpgradesAndSaysSo) {
                                       QStringLiteral("ABC123")});
     const std::string why = describe(r).toStdString();
     EXPECT_EQ(r.exitCode, 0) << why;
-    EXPECT_EQ(body(), expectedBody(firmware));
+    EXPECT_EQ(body(), expectedUploadBody(firmware));
     EXPECT_EQ(r.out.count("The package carries no digest: its files are extracted unchecked\n"), 1)
         << why;
 }

@@ -53,4 +53,12 @@ QString packProgram(const QString& dir, const QStringList& files,
     return packed;
 }
 
+QByteArray expectedUploadBody(const QByteArray& files) {
+    return "-----------------123456789\r\n"
+           "Content-Disposition: from-data; name=\"FN\"; filename=\"upgrade.bin\" \r\n"
+           "Content-Type: application/octet-stream \r\n"
+           "\r\n" +
+           files + "\r\n----\r\n";
+}
+
 } // namespace fw::test

@@ -4,6 +4,7 @@
 
 #include "support/NetNamespace.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -31,5 +32,9 @@ QString fwpackPath();
 // current test. Returns the packed program's path.
 QString packProgram(const QString& dir, const QStringList& files,
                     const std::optional<QStringList>& settingsOptions);
+
+// The multipart body the program posts for the upgrade files `files` (their bytes, one after
+// another), byte for byte as the router receives it.
+QByteArray expectedUploadBody(const QByteArray& files);
 
 } // namespace fw::test
