@@ -362,9 +362,10 @@ void TTcpSocket::SendAll(const char* data, qint64 length, bool packets) {
     qint64 sent = 0;
     auto lastProgress = Clock::now();
     while (sent < length) {
-        // A peer that stops reading ends the send once nothing has gone for the stall limit.
-        if (waitFor(POLLOUT, lastProgress + SendStallLimit) != EventWait::End::Done || fd_ < 0)
+        if (canceled_ || fd_ < 0)
             throw EWaitAborted(QStringLiteral("Socket send aborted"));
+        // Sent first, waited for only when the platform takes nothing: a socket may take more
+        // than its poll readiness promises.
         const ssize_t n = ::send(fd_, data + sent, size_t(std::min(length - sent, BufferSize)),
                                  MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
@@ -382,8 +383,12 @@ void TTcpSocket::SendAll(const char* data, qint64 length, bool packets) {
             }
             continue;
         }
-        if (n < 0 && (wouldBlock(errno) || errno == EINTR))
+        if (n < 0 && (wouldBlock(errno) || errno == EINTR)) {
+            // A peer that stops reading ends the send once nothing has gone for the stall limit.
+            if (waitFor(POLLOUT, lastProgress + SendStallLimit) != EventWait::End::Done)
+                throw EWaitAborted(QStringLiteral("Socket send aborted"));
             continue;
+        }
         raiseSocketError(wsaErrorFromErrno(n == 0 ? EPIPE : errno));
     }
 }
