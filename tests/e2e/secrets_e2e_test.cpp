@@ -100,24 +100,7 @@ private:
 // A run with `input` on its standard input (closed after it; nothing at all when empty).
 ProgramRun runWithInput(const QString& program, const QStringList& args,
                         const QProcessEnvironment& env, const QByteArray& input) {
-    ProgramRun run;
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    if (!p.waitForStarted(int(HeadlessRunTimeout.count())))
-        return run;
-    run.started = true;
-    p.write(input);
-    p.closeWriteChannel();
-    run.timedOut = !p.waitForFinished(int(HeadlessRunTimeout.count()));
-    if (run.timedOut) {
-        p.kill();
-        p.waitForFinished(int(SimProcess::StopTimeout.count()));
-    }
-    run.out = p.readAllStandardOutput();
-    run.err = p.readAllStandardError();
-    run.exitCode = run.timedOut || p.exitStatus() != QProcess::NormalExit ? -1 : p.exitCode();
-    return run;
+    return runProgram(program, args, env, HeadlessRunTimeout, input);
 }
 
 class Secrets : public ::testing::Test {

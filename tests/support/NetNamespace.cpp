@@ -306,7 +306,7 @@ QString SimProcess::errorOutput() {
 }
 
 ProgramRun runProgram(const QString& path, const QStringList& args, const QProcessEnvironment& env,
-                      std::chrono::milliseconds timeout) {
+                      std::chrono::milliseconds timeout, const QByteArray& input) {
     ProgramRun run;
     QProcess p;
     p.setProcessEnvironment(env);
@@ -314,6 +314,8 @@ ProgramRun runProgram(const QString& path, const QStringList& args, const QProce
     if (!p.waitForStarted(int(timeout.count())))
         return run;
     run.started = true;
+    p.write(input);
+    p.closeWriteChannel();
     if (!p.waitForFinished(int(timeout.count()))) {
         run.timedOut = true;
         p.kill();

@@ -85,8 +85,9 @@ struct ProgramRun {
     int exitCode = -1;
     QByteArray out, err;
 };
+// `input` goes to the program's standard input, which is then closed.
 ProgramRun runProgram(const QString& path, const QStringList& args, const QProcessEnvironment& env,
-                      std::chrono::milliseconds timeout);
+                      std::chrono::milliseconds timeout, const QByteArray& input = {});
 
 } // namespace fw::test
 
