@@ -86,8 +86,18 @@ TEST_F(VsftpdHeadless, OldFirmwareRouterGetsItsFilesByteExactThroughALongBanner)
                                         write(QStringLiteral("boot.img"), boot) +
                                             QStringLiteral(":0x0825")},
                                        std::nullopt);
-    const ProgramRun r = runHeadless(packed, {QStringLiteral("put"), Router,
-                                              VsftpdServer::RootPassword, QStringLiteral("ABC123")});
+    const QStringList put{QStringLiteral("put"), Router, VsftpdServer::RootPassword,
+                          QStringLiteral("ABC123")};
+    // A dry run logs in to the real server with the password and stores nothing.
+    qputenv("FWUPGRADE_DRY_RUN", "1");
+    const ProgramRun dry = runHeadless(packed, put);
+    qunsetenv("FWUPGRADE_DRY_RUN");
+    EXPECT_EQ(dry.exitCode, 0) << describe(dry).toStdString();
+    EXPECT_TRUE(dry.out.contains("Dry run: would send 2 file(s), 370001 bytes, by FTP\n"))
+        << describe(dry).toStdString();
+    EXPECT_TRUE(QDir(ftp->filesDir()).entryList(QDir::Files).isEmpty());
+
+    const ProgramRun r = runHeadless(packed, put);
     const std::string why = describe(r).toStdString() + "\n--- vsftpd\n" + ftp->log().toStdString();
     EXPECT_EQ(r.exitCode, 0) << why;
     EXPECT_TRUE(r.out.contains("Old version detect\n")) << why;
